@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QtGlobal>
+
+// One file of a published version, as listed in an MD5 list.
+struct ManifestEntry
+{
+    QString path;   // relative, forward slashes, no leading slash
+    qint64 size = 0;
+    QByteArray md5; // digest text exactly as listed
+};
+
+bool operator==(const ManifestEntry &a, const ManifestEntry &b);
+inline bool operator!=(const ManifestEntry &a, const ManifestEntry &b) { return !(a == b); }
+
+// Keyed by ManifestEntry::path, ascending by UTF-16 code units.
+using Manifest = QMap<QString, ManifestEntry>;
+
+// Never fails: lines that are not three TAB-separated fields are skipped.
+Manifest parseManifest(QByteArray text);
+
+// Normalises a list's path field: backslashes become slashes, one leading slash is dropped.
+QString normaliseManifestPath(const QString &rawPath);
+
+// True when a normalised path stays inside the folder it is resolved against:
+// not empty, not absolute, no drive letter or ':' anywhere, no ".." component.
+bool isContainedRelativePath(const QString &path);

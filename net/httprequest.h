@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+
+// One blocking HTTP request: waits in a local event loop until the reply has finished
+// or `timeoutSeconds` (0 or less: no limit) have passed since the request was sent.
+// True only for a reply that finished without a transfer error and with status 200;
+// `replyBody` is written only then, `errorMessage` only on failure.
+bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
+                     QString *errorMessage, int timeoutSeconds,
+                     QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
+                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders);

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// A private nginx on 127.0.0.1: its own prefix folder and configuration, a free port,
+// stopped by its PID (SIGQUIT) in stop() or the destructor. Served files must be
+// world-readable, since the workers run as "nobody".
+class NginxServer
+{
+public:
+    explicit NginxServer(const QString &root);
+    ~NginxServer();
+    NginxServer(const NginxServer &) = delete;
+    NginxServer &operator=(const NginxServer &) = delete;
+
+    // Extra directives inside the main server block (locations, limit_rate, return ...).
+    void setServerDirectives(const QString &text);
+    // Extra directives inside the http block, e.g. a second server block.
+    void setHttpDirectives(const QString &text);
+    // Fixes the port before start(); otherwise a free one is chosen.
+    void setPort(quint16 port);
+
+    bool start(QString *error = nullptr);
+    void stop();
+
+    quint16 port() const { return m_port; }
+    // "http://127.0.0.1:PORT/" followed by `path`.
+    QString url(const QString &path = QString()) const;
+    // Request paths (URL-decoded target of each request line) from the access log, in order.
+    QStringList requestedPaths() const;
+    QString prefixPath() const { return m_prefix.path(); }
+
+    // A TCP port on 127.0.0.1 that was free a moment ago.
+    static quint16 freePort();
+
+private:
+    QString m_root;
+    QString m_serverDirectives;
+    QString m_httpDirectives;
+    QTemporaryDir m_prefix;
+    quint16 m_port = 0;
+    qint64 m_pid = 0;
+};
