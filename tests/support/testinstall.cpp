@@ -1,1 +1,128 @@
-// placeholder
+#include "testinstall.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+namespace {
+
+bool copyExecutable(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    if (!QFile::copy(from, to))
+        return false;
+    return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::ExeOwner |
+                                         QFileDevice::ExeGroup | QFileDevice::ExeOther);
+}
+
+QString updaterFileName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("update.exe");
+#else
+    return QStringLiteral("update");
+#endif
+}
+
+} // namespace
+
+TestInstall::TestInstall(const QString &appSubdir)
+{
+    m_appDir = m_root.path() + QLatin1Char('/') + appSubdir;
+    m_valid = m_root.isValid() && QDir().mkpath(m_appDir) &&
+              copyExecutable(QStringLiteral(UPDATE_BINARY_PATH), updaterPath()) &&
+              placeStandInHost(hostPath());
+}
+
+QString TestInstall::updaterPath() const
+{
+    return m_appDir + QLatin1Char('/') + updaterFileName();
+}
+
+QString TestInstall::hostPath() const
+{
+    return m_appDir + QStringLiteral("/Host.exe");
+}
+
+void TestInstall::writeConfig(const QMap<QString, QString> &updateKeys) const
+{
+    QByteArray text = "[Update]\n";
+    for (auto it = updateKeys.cbegin(); it != updateKeys.cend(); ++it)
+        text += it.key().toUtf8() + '=' + it.value().toUtf8() + '\n';
+    writeConfigText(text);
+}
+
+void TestInstall::writeConfigText(const QByteArray &text) const
+{
+    writeFile(m_appDir + QStringLiteral("/system.cfg"), text);
+}
+
+QProcess *TestInstall::start(const QStringList &arguments, const QString &workingDir) const
+{
+    auto *process = new QProcess;
+    process->setProgram(updaterPath());
+    process->setArguments(arguments);
+    process->setWorkingDirectory(workingDir.isEmpty() ? m_root.path() : workingDir);
+    process->start();
+    return process;
+}
+
+UpdaterRun TestInstall::run(const QStringList &arguments, int timeoutMs,
+                            const QString &workingDir) const
+{
+    UpdaterRun result;
+    QProcess *process = start(arguments, workingDir);
+    result.finished = process->waitForFinished(timeoutMs);
+    if (!result.finished) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+    result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    result.output = process->readAllStandardOutput();
+    result.errors = process->readAllStandardError();
+    delete process;
+    return result;
+}
+
+QList<HostStart> TestInstall::hostStarts(const QString &hostPath) const
+{
+    const QString host = hostPath.isEmpty() ? this->hostPath() : hostPath;
+    const QString log = QFileInfo(host).absolutePath() + QStringLiteral("/host-starts.jsonl");
+    QList<HostStart> starts;
+    const QList<QByteArray> lines = readFile(log).split('\n');
+    for (const QByteArray &line : lines) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        if (record.isEmpty())
+            continue;
+        HostStart start;
+        for (const QJsonValue &argument : record.value(QStringLiteral("args")).toArray())
+            start.arguments.append(argument.toString());
+        start.workingDir = record.value(QStringLiteral("cwd")).toString();
+        starts.append(start);
+    }
+    return starts;
+}
+
+bool TestInstall::placeStandInHost(const QString &path)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) &&
+           copyExecutable(QStringLiteral(STANDIN_HOST_PATH), path);
+}
+
+QByteArray TestInstall::readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool TestInstall::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class QProcess;
+
+// One start of the stand-in host, as it recorded it.
+struct HostStart
+{
+    QStringList arguments;
+    QString workingDir;
+};
+
+// What a finished updater process left.
+struct UpdaterRun
+{
+    bool finished = false; // false: it was still running at the time limit (then killed)
+    int exitCode = -1;
+    QByteArray output; // standard output
+    QByteArray errors; // standard error
+};
+
+// A throw-away installation in a temporary folder: a copy of the real `update`
+// executable, the stand-in host as "Host.exe" beside it, and a "system.cfg".
+class TestInstall
+{
+public:
+    // `appSubdir` is the folder of the updater below the root, e.g. "app" or "app/bin".
+    explicit TestInstall(const QString &appSubdir = QStringLiteral("app"));
+
+    bool isValid() const { return m_valid; }
+    QString rootPath() const { return m_root.path(); }
+    QString appDir() const { return m_appDir; }
+    QString updaterPath() const;
+    QString hostPath() const; // the stand-in, "Host.exe" in appDir
+
+    // Writes "system.cfg" in appDir with the keys of section "Update".
+    void writeConfig(const QMap<QString, QString> &updateKeys) const;
+    void writeConfigText(const QByteArray &text) const;
+
+    // Runs the updater as a real process and waits for it (killed after `timeoutMs`).
+    UpdaterRun run(const QStringList &arguments, int timeoutMs = 60000,
+                   const QString &workingDir = QString()) const;
+    // Starts it without waiting; the caller owns the process.
+    QProcess *start(const QStringList &arguments, const QString &workingDir = QString()) const;
+
+    // Every start of the stand-in host at `hostPath` (default: this install's), in order.
+    QList<HostStart> hostStarts(const QString &hostPath = QString()) const;
+
+    // Copies the stand-in host to `path` (for an "ExeName" elsewhere).
+    static bool placeStandInHost(const QString &path);
+    static QByteArray readFile(const QString &path);
+    static bool writeFile(const QString &path, const QByteArray &bytes);
+
+private:
+    QTemporaryDir m_root;
+    QString m_appDir;
+    bool m_valid = false;
+};
