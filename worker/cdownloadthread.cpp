@@ -1,1 +1,169 @@
-// placeholder
+#include "cdownloadthread.h"
+
+#include "digest.h"
+
+#include <QFile>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
+                                 QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs)
+    : QThread(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
+      m_files(files), m_current(0), m_transferTimeoutMs(transferTimeoutMs)
+{
+    m_success.store(false);
+    // A run can end right here, before anybody started the managed thread, and start()
+    // discards an earlier exit request. So once the thread runs, quit again if the end
+    // was already reached; exec() then returns at once, because exit() came after start().
+    // Direct connection: this runs on the new thread, and quit() is safe from there.
+    connect(this, &QThread::started, this, &CDownloadThread::quitIfEndedBeforeStart,
+            Qt::DirectConnection);
+    if (checkPaths())
+        downloadNext();
+}
+
+CDownloadThread::~CDownloadThread()
+{
+    // The manager deletes its pending replies first; none of them may reach us meanwhile.
+    const auto replies = m_manager.findChildren<QNetworkReply *>();
+    for (QNetworkReply *reply : replies)
+        reply->disconnect(this);
+}
+
+bool CDownloadThread::success() const
+{
+    return m_success.load();
+}
+
+QString CDownloadThread::errorText() const
+{
+    return m_errorText;
+}
+
+// Refuses the whole list before anything is fetched or moved when one path would leave
+// the cache or the installation folder.
+bool CDownloadThread::checkPaths()
+{
+    for (const ManifestEntry &entry : qAsConst(m_files)) {
+        if (!isContainedRelativePath(entry.path)) {
+            fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));
+            return false;
+        }
+    }
+    return true;
+}
+
+QFileInfo CDownloadThread::cacheTarget(const ManifestEntry &entry) const
+{
+    return QFileInfo(m_cacheDir.absoluteFilePath(entry.path));
+}
+
+// Entries already in the cache are passed over in this loop, never by recursion.
+void CDownloadThread::downloadNext()
+{
+    while (m_current < m_files.size()) {
+        const ManifestEntry entry = m_files.at(m_current);
+        const QFileInfo target = cacheTarget(entry);
+        if (target.isFile() && !target.isSymLink() &&
+            fileMatchesDigest(target.absoluteFilePath(), entry.md5)) {
+            ++m_current;
+            continue;
+        }
+        if (!clearWayFor(target))
+            return;
+        emit downloadStarted(target, m_current, m_files.size());
+        sendRequest(entry, target);
+        return;
+    }
+    applyUpdate();
+}
+
+bool CDownloadThread::clearWayFor(const QFileInfo &target)
+{
+    const bool exists = target.exists() || target.isSymLink();
+    if (!exists) {
+        if (!target.absoluteDir().exists())
+            QDir().mkpath(target.absolutePath());
+        return true;
+    }
+    if (target.isFile() && !target.isSymLink())
+        return true; // wrong content: replaced only once a new body has passed the checks
+    const bool removed = target.isDir() && !target.isSymLink()
+                             ? QDir(target.absoluteFilePath()).removeRecursively()
+                             : QFile::remove(target.absoluteFilePath());
+    if (!removed)
+        fail(target, tr("路径%1被占用，无法删除!").arg(target.absoluteFilePath()));
+    return removed;
+}
+
+namespace {
+
+// Characters that a file name may hold but that would end the path part of a URL or be
+// read as an escape: they are escaped before the text is parsed tolerantly.
+QString escapeForUrlPath(QString path)
+{
+    path.replace(QLatin1Char('%'), QLatin1String("%25"));
+    path.replace(QLatin1Char('#'), QLatin1String("%23"));
+    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
+    return path;
+}
+
+} // namespace
+
+void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
+{
+    m_body = std::make_unique<QSaveFile>(target.absoluteFilePath());
+    m_bodyHash.reset();
+    m_bodyBytes = 0;
+    m_bodyTooLong = false;
+    m_bodyWriteFailed = false;
+    if (!m_body->open(QIODevice::WriteOnly)) {
+        discardBody();
+        fail(target, tr("更新文件%1写入失败").arg(target.fileName()));
+        return;
+    }
+
+    const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(m_transferTimeoutMs);
+    QNetworkReply *reply = m_manager.get(request);
+    if (!reply) {
+        discardBody();
+        fail(target, tr("下载更新文件%1失败").arg(target.fileName()));
+        return;
+    }
+    // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
+    connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
+    connect(reply, &QNetworkReply::downloadProgress, this, &CDownloadThread::downloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &CDownloadThread::onReplyReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &CDownloadThread::onReplyFinished);
+}
+
+void CDownloadThread::fail(const QFileInfo &file, const QString &message)
+{
+    m_errorText = message;
+    emit downloadFail(file, m_errorText);
+    endRun();
+}
+
+void CDownloadThread::succeed()
+{
+    m_success.store(true, std::memory_order_seq_cst);
+    m_errorText = tr("更新成功");
+    endRun();
+}
+
+void CDownloadThread::endRun()
+{
+    m_ended.store(true, std::memory_order_seq_cst);
+    quit();
+}
+
+void CDownloadThread::quitIfEndedBeforeStart()
+{
+    if (m_ended.load(std::memory_order_seq_cst))
+        quit();
+}

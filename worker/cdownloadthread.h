@@ -2,15 +2,20 @@
 
 #include "manifest.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
 #include <QNetworkAccessManager>
+#include <QSaveFile>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+
+class QNetworkReply;
 
 // Fetches the listed files one after another into the cache folder, verifies each and
 // then swaps them into the installation. All work runs on the creating thread, driven by
@@ -35,7 +40,25 @@ signals:
     void downloadFail(QFileInfo filename, QString errormsg);
 
 private:
-    // Implementation details are the worker's own (see cdownloadthread.cpp).
+    bool checkPaths();
+    void downloadNext();
+    bool clearWayFor(const QFileInfo &target);
+    void sendRequest(const ManifestEntry &entry, const QFileInfo &target);
+    void onReplyReadyRead();
+    void onReplyFinished();
+    QString checkTransfer(QNetworkReply *reply, const ManifestEntry &entry,
+                          const QFileInfo &target);
+    void discardBody();
+
+    void applyUpdate();
+    bool applyEntry(const ManifestEntry &entry, QString *error);
+
+    void fail(const QFileInfo &file, const QString &message);
+    void succeed();
+    void endRun();
+    void quitIfEndedBeforeStart();
+    QFileInfo cacheTarget(const ManifestEntry &entry) const;
+
     std::atomic<bool> m_success{false};
     QString m_errorText;
     QString m_baseUrl;
@@ -43,5 +66,16 @@ private:
     QDir m_installDir;
     QList<ManifestEntry> m_files;
     int m_current = 0;
+
+    int m_transferTimeoutMs;
+    std::atomic<bool> m_ended{false};
+    // The body of the transfer in flight, streamed to a temporary file beside its target.
+    std::unique_ptr<QSaveFile> m_body;
+    QCryptographicHash m_bodyHash{QCryptographicHash::Md5};
+    qint64 m_bodyBytes = 0;
+    bool m_bodyTooLong = false;
+    bool m_bodyWriteFailed = false;
+
+    // Declared last so it goes first: it deletes any pending reply before the rest.
     QNetworkAccessManager m_manager;
 };

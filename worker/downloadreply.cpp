@@ -1,0 +1,96 @@
+#include "cdownloadthread.h"
+
+#include "digest.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+
+int httpStatus(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+} // namespace
+
+// Writes the body as it arrives, so a file of any size needs little memory. Nothing of
+// an answer other than 200 (an error page, a redirect) is kept.
+void CDownloadThread::onReplyReadyRead()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    const QByteArray chunk = reply->readAll();
+    if (httpStatus(reply) != 200 || !m_body || m_bodyTooLong || m_bodyWriteFailed)
+        return;
+    m_bodyBytes += chunk.size();
+    if (m_bodyBytes > m_files.at(m_current).size) {
+        m_bodyTooLong = true;
+        reply->abort(); // finished follows at once; nothing may run after this
+        return;
+    }
+    m_bodyHash.addData(chunk);
+    if (m_body->write(chunk) != chunk.size()) {
+        m_bodyWriteFailed = true;
+        reply->abort();
+    }
+}
+
+void CDownloadThread::onReplyFinished()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    const ManifestEntry entry = m_files.at(m_current);
+    const QFileInfo target = cacheTarget(entry);
+    if (reply->error() == QNetworkReply::NoError && httpStatus(reply) == 200)
+        onReplyReadyRead(); // whatever is still buffered
+    QString error = checkTransfer(reply, entry, target);
+    if (error.isEmpty() && !m_body->commit())
+        error = tr("更新文件%1写入失败").arg(target.fileName());
+    if (!error.isEmpty()) {
+        discardBody();
+        fail(target, error);
+    } else {
+        m_body.reset();
+        ++m_current;
+        downloadNext();
+    }
+    reply->deleteLater();
+}
+
+// The message of the first check the transfer fails, or an empty text.
+QString CDownloadThread::checkTransfer(QNetworkReply *reply, const ManifestEntry &entry,
+                                       const QFileInfo &target)
+{
+    const QString name = target.fileName();
+    const int status = httpStatus(reply);
+    const QString networkError =
+        tr("下载更新文件%1网络错误：%2-%3").arg(name).arg(status).arg(reply->errorString());
+    if (status != 200)
+        return networkError;
+    if (m_bodyWriteFailed)
+        return tr("更新文件%1写入失败").arg(name);
+    if (m_bodyTooLong)
+        return tr("下载更新文件%1大小不对").arg(name);
+    // Only the transfer time-out cancels a reply that we did not abort ourselves.
+    if (reply->error() == QNetworkReply::OperationCanceledError)
+        return networkError;
+    if (m_bodyBytes != entry.size)
+        return tr("下载更新文件%1大小不对").arg(name);
+    if (reply->error() != QNetworkReply::NoError)
+        return networkError;
+    if (digestTextFromMd5(m_bodyHash.result()) != entry.md5)
+        return tr("更新文件%1校验不对").arg(name);
+    return QString();
+}
+
+// Drops the temporary file of a failed transfer; the listed name keeps what it had.
+void CDownloadThread::discardBody()
+{
+    if (!m_body)
+        return;
+    m_body->cancelWriting();
+    m_body.reset();
+}
