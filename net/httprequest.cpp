@@ -1,1 +1,76 @@
-// placeholder
+#include "httprequest.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+#include <climits>
+
+namespace {
+
+int timeoutMilliseconds(int timeoutSeconds)
+{
+    return int(qMin<qint64>(qint64(timeoutSeconds) * 1000, INT_MAX));
+}
+
+// Blocks until `reply` has finished or the time-out has passed; true when it finished.
+bool waitForReply(QNetworkReply *reply, int timeoutSeconds)
+{
+    if (reply->isFinished())
+        return true;
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // The loop is the timer's context: a time-out still pending on return dies with it.
+    if (timeoutSeconds > 0)
+        QTimer::singleShot(timeoutMilliseconds(timeoutSeconds), &loop, &QEventLoop::quit);
+    loop.exec();
+    return reply->isFinished();
+}
+
+void storeReplyHeaders(const QNetworkReply *reply, QMap<QByteArray, QByteArray> *replyHeaders)
+{
+    if (!replyHeaders)
+        return;
+    for (const QNetworkReply::RawHeaderPair &header : reply->rawHeaderPairs())
+        replyHeaders->insert(header.first, header.second);
+}
+
+} // namespace
+
+bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
+                     QString *errorMessage, int timeoutSeconds,
+                     QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
+                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders)
+{
+    QNetworkRequest request(requestUrl);
+    for (auto it = requestHeaders.constBegin(); it != requestHeaders.constEnd(); ++it)
+        request.setRawHeader(it.key(), it.value());
+
+    QNetworkReply *reply = manager->sendCustomRequest(request, verb, payload);
+    if (!reply) {
+        *errorMessage = QObject::tr("发送请求失败");
+        return false;
+    }
+
+    const bool finished = waitForReply(reply, timeoutSeconds);
+    bool succeeded = false;
+    if (!finished) {
+        // Stop the transfer now so nothing arrives for this call after it returned.
+        reply->abort();
+        *errorMessage = QObject::tr("网络超时");
+    } else {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        // A 200 whose transfer broke off (short body, lost connection) is no success.
+        succeeded = status == 200 && reply->error() == QNetworkReply::NoError;
+        if (succeeded) {
+            storeReplyHeaders(reply, replyHeaders);
+            *replyBody = reply->readAll();
+        } else {
+            *errorMessage = reply->errorString();
+        }
+    }
+    reply->deleteLater();
+    return succeeded;
+}

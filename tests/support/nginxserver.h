@@ -6,8 +6,9 @@
 #include <QTemporaryDir>
 
 // A private nginx on 127.0.0.1: its own prefix folder and configuration, a free port,
-// stopped by its PID (SIGQUIT) in stop() or the destructor. Served files must be
-// world-readable, since the workers run as "nobody".
+// stopped by its PID (SIGQUIT) in stop() or the destructor. When run as root the workers
+// run as root too, so any file under `root` is served; otherwise served files must be
+// readable by the current user.
 class NginxServer
 {
 public:
@@ -31,6 +32,9 @@ public:
     QString url(const QString &path = QString()) const;
     // Request paths (URL-decoded target of each request line) from the access log, in order.
     QStringList requestedPaths() const;
+    // Waits (bounded) until the access log holds at least `count` requests: nginx writes a
+    // line only once it has finished a request, which may be just after the client's reply.
+    bool waitForRequests(int count, int timeoutMs = 2000) const;
     QString prefixPath() const { return m_prefix.path(); }
 
     // A TCP port on 127.0.0.1 that was free a moment ago.
@@ -43,4 +47,8 @@ private:
     QTemporaryDir m_prefix;
     quint16 m_port = 0;
     qint64 m_pid = 0;
+    QProcess m_process;
+
+    bool writeConfig(QString *error) const;
+    bool waitUntilListening(QString *error);
 };

@@ -36,6 +36,14 @@ public:
         qint64 contentLength = -1; // -1: the body's real length
         int delayMs = 0;           // wait before answering at all
     };
+    // One request as received; the body is read up to its Content-Length.
+    struct Request
+    {
+        QByteArray verb;
+        QString path; // URL-decoded target without the leading slash
+        QList<QPair<QByteArray, QByteArray>> headers; // in the order sent
+        QByteArray body;
+    };
 
     explicit ScriptedServer(QObject *parent = nullptr);
     ~ScriptedServer() override;
@@ -50,6 +58,7 @@ public:
     void setResponse(const QString &path, const Response &response);
     int requestCount(const QString &path) const;
     QStringList requestedPaths() const;
+    QList<Request> requests() const;
 
 private:
     struct Private;
