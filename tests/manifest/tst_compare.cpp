@@ -1,0 +1,165 @@
+#include "compare.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray AbcDigest = "98500190b04fd23c7d3f96d6727fe128";
+const QByteArray OtherDigest = "0123456789abcdef0123456789abcdef";
+const QByteArray Missing = "<missing>";
+const QByteArray Folder = "<folder>";
+const QString Path = QStringLiteral("dir/f.txt");
+
+QByteArray listLine(const QByteArray &md5, const QByteArray &path)
+{
+    return md5 + "\t0000000300000000\t" + path + "\r\n";
+}
+
+ManifestEntry entry(const QString &path, const QByteArray &md5)
+{
+    ManifestEntry e;
+    e.path = path;
+    e.size = 3;
+    e.md5 = md5;
+    return e;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TstCompare : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void singleEntry_data();
+    void singleEntry();
+    void emptyServerListGivesEmptyResult();
+    void resultIsOrderedByCodeUnits();
+    void recordOnlyEntriesPlayNoPart();
+    void unreadableRecordCountsAsEmpty();
+
+private:
+    QDir installDir() const { return QDir(m_dir->path()); }
+    void install(const QString &path, const QByteArray &content) const;
+
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TstCompare::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+}
+
+void TstCompare::install(const QString &path, const QByteArray &content) const
+{
+    const QString full = installDir().absoluteFilePath(path);
+    QVERIFY(QFileInfo(full).dir().mkpath(QStringLiteral(".")));
+    if (content == Folder)
+        QVERIFY(QDir(full).mkpath(QStringLiteral(".")));
+    else if (content != Missing)
+        QVERIFY(writeFile(full, content));
+}
+
+void TstCompare::singleEntry_data()
+{
+    QTest::addColumn<QByteArray>("installed"); // content of dir/f.txt
+    QTest::addColumn<QByteArray>("record");    // text of update_md5.info, or Missing
+    QTest::addColumn<QByteArray>("serverMd5");
+    QTest::addColumn<bool>("outdated");
+
+    const QByteArray upper = AbcDigest.toUpper();
+    const QByteArray common = "900150983cd24fb0d6963f7d28e17f72";
+    const QByteArray same = listLine(AbcDigest, "dir/f.txt");
+    QTest::newRow("no record, file missing") << Missing << Missing << AbcDigest << true;
+    QTest::newRow("no record, file matches") << QByteArray("abc") << Missing << AbcDigest << false;
+    QTest::newRow("no record, file differs") << QByteArray("abd") << Missing << AbcDigest << true;
+    QTest::newRow("no record, upper-case digest") << QByteArray("abc") << Missing << upper << true;
+    QTest::newRow("no record, common notation") << QByteArray("abc") << Missing << common << true;
+    QTest::newRow("no record, path is a folder") << Folder << Missing << AbcDigest << true;
+    QTest::newRow("recorded same, file deleted") << Missing << same << AbcDigest << false;
+    QTest::newRow("recorded same, file altered") << QByteArray("xyz") << same << AbcDigest << false;
+    QTest::newRow("recorded same, path is a folder") << Folder << same << AbcDigest << false;
+    QTest::newRow("recorded other, file already new")
+        << QByteArray("abc") << listLine(OtherDigest, "dir/f.txt") << AbcDigest << true;
+    QTest::newRow("recorded with backslashes")
+        << Missing << listLine(AbcDigest, "\\dir\\f.txt") << AbcDigest << false;
+    QTest::newRow("recorded upper case, listed upper case")
+        << Missing << listLine(upper, "dir/f.txt") << upper << false;
+    QTest::newRow("recorded under another case of the path")
+        << QByteArray("abd") << listLine(AbcDigest, "Dir/f.txt") << AbcDigest << true;
+}
+
+void TstCompare::singleEntry()
+{
+    QFETCH(QByteArray, installed);
+    QFETCH(QByteArray, record);
+    QFETCH(QByteArray, serverMd5);
+    QFETCH(bool, outdated);
+    install(Path, installed);
+    if (record != Missing)
+        QVERIFY(
+            writeFile(installDir().absoluteFilePath(QStringLiteral("update_md5.info")), record));
+
+    Manifest server;
+    server.insert(Path, entry(Path, serverMd5));
+    const Manifest result = compareWithInstalled(server, installDir());
+    QCOMPARE(result.contains(Path), outdated);
+    QCOMPARE(result.size(), outdated ? 1 : 0);
+    if (outdated)
+        QVERIFY(result.value(Path) == server.value(Path));
+}
+
+void TstCompare::emptyServerListGivesEmptyResult()
+{
+    install(QStringLiteral("a.txt"), "abc");
+    QVERIFY(writeFile(installDir().absoluteFilePath(QStringLiteral("update_md5.info")),
+                      listLine(OtherDigest, "a.txt")));
+    QVERIFY(compareWithInstalled(Manifest(), installDir()).isEmpty());
+}
+
+void TstCompare::resultIsOrderedByCodeUnits()
+{
+    Manifest server;
+    for (const QString &path :
+         {QStringLiteral("b/x"), QStringLiteral("a/x"), QStringLiteral("b"), QStringLiteral("A/x")})
+        server.insert(path, entry(path, AbcDigest));
+    const QStringList expected{QStringLiteral("A/x"), QStringLiteral("a/x"), QStringLiteral("b"),
+                               QStringLiteral("b/x")};
+    const Manifest result = compareWithInstalled(server, installDir());
+    QCOMPARE(result.keys(), expected);
+    QCOMPARE(result.values().first().path, QStringLiteral("A/x"));
+}
+
+void TstCompare::recordOnlyEntriesPlayNoPart()
+{
+    QVERIFY(writeFile(installDir().absoluteFilePath(QStringLiteral("update_md5.info")),
+                      listLine(AbcDigest, "gone.txt") + listLine(AbcDigest, "kept.txt")));
+    Manifest server;
+    server.insert(QStringLiteral("kept.txt"), entry(QStringLiteral("kept.txt"), AbcDigest));
+    server.insert(QStringLiteral("new.txt"), entry(QStringLiteral("new.txt"), AbcDigest));
+    const Manifest result = compareWithInstalled(server, installDir());
+    QCOMPARE(result.keys(), QStringList{QStringLiteral("new.txt")});
+}
+
+void TstCompare::unreadableRecordCountsAsEmpty()
+{
+    install(QStringLiteral("update_md5.info"), Folder);
+    install(QStringLiteral("a.txt"), "abc");
+    Manifest server;
+    server.insert(QStringLiteral("a.txt"), entry(QStringLiteral("a.txt"), AbcDigest));
+    server.insert(QStringLiteral("b.txt"), entry(QStringLiteral("b.txt"), AbcDigest));
+    const Manifest result = compareWithInstalled(server, installDir());
+    QCOMPARE(result.keys(), QStringList{QStringLiteral("b.txt")});
+}
+
+QTEST_GUILESS_MAIN(TstCompare)
+#include "tst_compare.moc"

@@ -1,0 +1,205 @@
+#include "manifest.h"
+
+#include <QtTest>
+
+namespace {
+
+const QByteArray AbcDigest = "98500190b04fd23c7d3f96d6727fe128";
+
+QByteArray line(const QByteArray &md5, const QByteArray &size, const QByteArray &path,
+                const QByteArray &end = "\n")
+{
+    return md5 + '\t' + size + '\t' + path + end;
+}
+
+} // namespace
+
+class TstManifest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizeField_data();
+    void sizeField();
+    void pathField_data();
+    void pathField();
+    void specExampleLine();
+    void crlfAndLfListsAreEqual();
+    void lastLineWithoutLfIsRead();
+    void wrongFieldCountsLeaveNeighboursAlone_data();
+    void wrongFieldCountsLeaveNeighboursAlone();
+    void laterDuplicateReplacesEarlierWhole();
+    void md5FieldIsKeptAsItStands();
+    void emptyText();
+    void keysAreOrderedByCodeUnits();
+    void containedPath_data();
+    void containedPath();
+};
+
+void TstManifest::sizeField_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<qint64>("size");
+    QTest::newRow("three bytes") << QByteArray("0000000300000000") << qint64(3);
+    QTest::newRow("4660") << QByteArray("0000123400000000") << qint64(4660);
+    QTest::newRow("low word full") << QByteArray("ffffffff00000000") << qint64(4294967295LL);
+    QTest::newRow("4 GiB") << QByteArray("0000000000000001") << qint64(4294967296LL);
+    QTest::newRow("upper case") << QByteArray("0000ABCD00000000") << qint64(0xabcd);
+    QTest::newRow("short field is right-aligned")
+        << QByteArray("1234") << qint64(0x0000123400000000LL);
+    QTest::newRow("not hex") << QByteArray("zz") << qint64(0);
+    QTest::newRow("empty") << QByteArray() << qint64(0);
+    QTest::newRow("too long") << QByteArray("10000000000000000") << qint64(0);
+}
+
+void TstManifest::sizeField()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(qint64, size);
+    const Manifest manifest = parseManifest(line(AbcDigest, field, "a.txt"));
+    QCOMPARE(manifest.size(), 1);
+    QCOMPARE(manifest.value(QStringLiteral("a.txt")).size, size);
+}
+
+void TstManifest::pathField_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("slashes") << QByteArray("doc/abc.txt") << QStringLiteral("doc/abc.txt");
+    QTest::newRow("backslashes") << QByteArray("doc\\abc.txt") << QStringLiteral("doc/abc.txt");
+    QTest::newRow("leading backslash")
+        << QByteArray("\\doc\\abc.txt") << QStringLiteral("doc/abc.txt");
+    QTest::newRow("leading slash") << QByteArray("/doc/abc.txt") << QStringLiteral("doc/abc.txt");
+    QTest::newRow("two leading separators keep one")
+        << QByteArray("\\\\doc\\abc.txt") << QStringLiteral("/doc/abc.txt");
+    QTest::newRow("no trimming, dots kept")
+        << QByteArray(" ./a/../B.txt ") << QStringLiteral(" ./a/../B.txt ");
+    QTest::newRow("utf-8 name") << QByteArray("\xe6\x9b\xb4\xe6\x96\xb0.txt")
+                                << QString::fromUtf8("\xe6\x9b\xb4\xe6\x96\xb0.txt");
+}
+
+void TstManifest::pathField()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(QString, key);
+    const Manifest manifest = parseManifest(line(AbcDigest, "0000000300000000", field));
+    QCOMPARE(manifest.keys(), QStringList{key});
+    QCOMPARE(manifest.value(key).path, key);
+}
+
+void TstManifest::specExampleLine()
+{
+    const Manifest manifest =
+        parseManifest(line(AbcDigest, "0000000300000000", "doc\\abc.txt", "\r\n"));
+    ManifestEntry expected;
+    expected.path = QStringLiteral("doc/abc.txt");
+    expected.size = 3;
+    expected.md5 = AbcDigest;
+    QCOMPARE(manifest.size(), 1);
+    QVERIFY(manifest.value(expected.path) == expected);
+}
+
+void TstManifest::crlfAndLfListsAreEqual()
+{
+    const QByteArray lf = line(AbcDigest, "0000000300000000", "a.txt") +
+                          line("00000000000000000000000000000001", "0000000100000000", "b\\c");
+    QByteArray crlf = lf;
+    crlf.replace("\n", "\r\n");
+    const Manifest fromLf = parseManifest(lf);
+    QCOMPARE(fromLf.size(), 2);
+    QCOMPARE(parseManifest(crlf), fromLf);
+    // A CR at the very end of the text goes as well.
+    QCOMPARE(parseManifest(crlf.left(crlf.size() - 1)), fromLf);
+}
+
+void TstManifest::lastLineWithoutLfIsRead()
+{
+    const QByteArray text = line(AbcDigest, "0000000300000000", "a.txt") +
+                            line(AbcDigest, "0000000400000000", "b.txt", QByteArray());
+    const Manifest manifest = parseManifest(text);
+    QCOMPARE(manifest.keys(), (QStringList{QStringLiteral("a.txt"), QStringLiteral("b.txt")}));
+    QCOMPARE(manifest.value(QStringLiteral("b.txt")).size, qint64(4));
+}
+
+void TstManifest::wrongFieldCountsLeaveNeighboursAlone_data()
+{
+    QTest::addColumn<QByteArray>("badLine");
+    QTest::newRow("two fields") << QByteArray(AbcDigest + "\t0000000300000000\n");
+    QTest::newRow("four fields") << QByteArray(AbcDigest + "\t0000000300000000\tbad\tx\n");
+    QTest::newRow("trailing tab") << QByteArray(AbcDigest + "\t0000000300000000\tbad\t\n");
+    QTest::newRow("empty line") << QByteArray("\n");
+    QTest::newRow("one field") << QByteArray("bad\n");
+}
+
+void TstManifest::wrongFieldCountsLeaveNeighboursAlone()
+{
+    QFETCH(QByteArray, badLine);
+    const QByteArray before = line(AbcDigest, "0000000300000000", "a.txt");
+    const QByteArray after = line(AbcDigest, "0000000500000000", "z.txt");
+    const Manifest manifest = parseManifest(before + badLine + after);
+    QCOMPARE(manifest, parseManifest(before + after));
+    QCOMPARE(manifest.size(), 2);
+}
+
+void TstManifest::laterDuplicateReplacesEarlierWhole()
+{
+    const QByteArray text =
+        line(AbcDigest, "0000000300000000", "\\doc\\abc.txt") +
+        line("ffffffffffffffffffffffffffffffff", "0000000900000000", "doc/abc.txt");
+    const Manifest manifest = parseManifest(text);
+    QCOMPARE(manifest.size(), 1);
+    const ManifestEntry entry = manifest.value(QStringLiteral("doc/abc.txt"));
+    QCOMPARE(entry.md5, QByteArray("ffffffffffffffffffffffffffffffff"));
+    QCOMPARE(entry.size, qint64(9));
+    QCOMPARE(entry.path, QStringLiteral("doc/abc.txt"));
+}
+
+void TstManifest::md5FieldIsKeptAsItStands()
+{
+    const QByteArray odd = " 98500190B04FD23C7D3F96D6727FE128 ";
+    const Manifest manifest = parseManifest(line(odd, "0000000300000000", "a"));
+    QCOMPARE(manifest.value(QStringLiteral("a")).md5, odd);
+}
+
+void TstManifest::emptyText()
+{
+    QVERIFY(parseManifest(QByteArray()).isEmpty());
+    QVERIFY(parseManifest("\n\r\n\n").isEmpty());
+}
+
+void TstManifest::keysAreOrderedByCodeUnits()
+{
+    const QByteArray text = line(AbcDigest, "0", "b/x") + line(AbcDigest, "0", "a/x") +
+                            line(AbcDigest, "0", "b") + line(AbcDigest, "0", "A/x");
+    const QStringList expected{QStringLiteral("A/x"), QStringLiteral("a/x"), QStringLiteral("b"),
+                               QStringLiteral("b/x")};
+    QCOMPARE(parseManifest(text).keys(), expected);
+}
+
+void TstManifest::containedPath_data()
+{
+    QTest::addColumn<QString>("rawPath");
+    QTest::addColumn<bool>("contained");
+    QTest::newRow("plain") << QStringLiteral("a/b.txt") << true;
+    QTest::newRow("dots inside a name") << QStringLiteral("a..b/c") << true;
+    // "." components stay in the folder; the worker resolves them like any other path.
+    QTest::newRow("dot slash") << QStringLiteral("./a") << true;
+    QTest::newRow("only a dot") << QStringLiteral(".") << false;
+    QTest::newRow("parent via backslash") << QStringLiteral("..\\x") << false;
+    QTest::newRow("parent further down") << QStringLiteral("a/../../x") << false;
+    QTest::newRow("trailing parent") << QStringLiteral("a/..") << false;
+    QTest::newRow("double leading separator") << QStringLiteral("//x") << false;
+    QTest::newRow("drive letter") << QStringLiteral("C:\\x") << false;
+    QTest::newRow("colon inside") << QStringLiteral("a:b") << false;
+    QTest::newRow("empty") << QString() << false;
+}
+
+void TstManifest::containedPath()
+{
+    QFETCH(QString, rawPath);
+    QFETCH(bool, contained);
+    QCOMPARE(isContainedRelativePath(normaliseManifestPath(rawPath)), contained);
+}
+
+QTEST_APPLESS_MAIN(TstManifest)
+#include "tst_manifest.moc"
