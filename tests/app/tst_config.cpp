@@ -1,0 +1,149 @@
+#include "config.h"
+#include "testinstall.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestConfig : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void missingFileGivesDefaults();
+    void relativeCacheCountsFromCurrentFolder();
+    void relativeExeNameCountsFromProgramFolder();
+    void absoluteExeNameIsKept();
+    void deepMissingCacheIsCreated();
+    void binFolderMovesInstallDirUp_data();
+    void binFolderMovesInstallDirUp();
+    void description_data();
+    void description();
+};
+
+void TestConfig::missingFileGivesDefaults()
+{
+    QTemporaryDir app;
+    const UpdateConfig config = loadUpdateConfig(app.path());
+    QCOMPARE(config.url, QString());
+    QCOMPARE(config.downloadUrl, QString());
+    QCOMPARE(config.installDir.absolutePath(), app.path());
+    QCOMPARE(config.cacheDir.path(), app.path() + QLatin1Char('/') + defaultCacheFolderName());
+    QCOMPARE(config.exePath, app.path() + QStringLiteral("/Host.exe"));
+    QVERIFY(!QFileInfo::exists(config.cacheDir.path()));
+}
+
+void TestConfig::relativeCacheCountsFromCurrentFolder()
+{
+    QTemporaryDir app, current;
+    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=rel/cache\n");
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(current.path());
+    UpdateConfig config = loadUpdateConfig(app.path());
+    resolveFolders(config);
+    QDir::setCurrent(before);
+    QCOMPARE(config.cacheDir.path(), current.path() + QStringLiteral("/rel/cache"));
+    QVERIFY(QFileInfo(current.path() + "/rel/cache").isDir());
+    QVERIFY(!QFileInfo::exists(app.path() + "/rel"));
+}
+
+void TestConfig::relativeExeNameCountsFromProgramFolder()
+{
+    QTemporaryDir app, current;
+    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nExeName=sub/My Host.exe\n");
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(current.path());
+    const UpdateConfig config = loadUpdateConfig(app.path());
+    QDir::setCurrent(before);
+    QCOMPARE(config.exePath, app.path() + QStringLiteral("/sub/My Host.exe"));
+}
+
+void TestConfig::absoluteExeNameIsKept()
+{
+    QTemporaryDir app;
+    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nExeName=/opt/host/run\n");
+    QCOMPARE(loadUpdateConfig(app.path()).exePath, QStringLiteral("/opt/host/run"));
+}
+
+void TestConfig::deepMissingCacheIsCreated()
+{
+    QTemporaryDir app;
+    const QString deep = app.path() + QStringLiteral("/a/b/c/d");
+    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=" + deep.toUtf8() + "\n");
+    UpdateConfig config = loadUpdateConfig(app.path());
+    resolveFolders(config);
+    QVERIFY(QFileInfo(deep).isDir());
+    QCOMPARE(config.cacheDir.absolutePath(), deep);
+}
+
+void TestConfig::binFolderMovesInstallDirUp_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("movesUp");
+    QTest::newRow("bin") << "bin" << true;
+    QTest::newRow("BIN") << "BIN" << true;
+    QTest::newRow("Bin") << "Bin" << true;
+    QTest::newRow("binary") << "binary" << false;
+    QTest::newRow("mybin") << "mybin" << false;
+}
+
+void TestConfig::binFolderMovesInstallDirUp()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, movesUp);
+    QTemporaryDir root;
+    const QString appDir = root.path() + QLatin1Char('/') + folder;
+    QDir().mkpath(appDir);
+    UpdateConfig config = loadUpdateConfig(appDir);
+    resolveFolders(config);
+    QCOMPARE(config.installDir.absolutePath(), movesUp ? root.path() : appDir);
+    // The host stays the one beside the updater, inside "bin".
+    QCOMPARE(config.exePath, appDir + QStringLiteral("/Host.exe"));
+}
+
+void TestConfig::description_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("updateType");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("baseUrl");
+    QTest::addColumn<QString>("listUrl");
+    QTest::newRow("empty file: forced, Base") << QByteArray() << "http://h/u/" << 1 << ""
+                                              << "http://h/u/Base/"
+                                              << "http://h/u/Base//md5.txt";
+    QTest::newRow("optional")
+        << QByteArray("[Summary]\nUpdateType=0\n[Version]\nFolder=v2\nVersion=2.0.1\n")
+        << "http://h/" << 0 << "2.0.1"
+        << "http://h/v2/"
+        << "http://h/v2//md5.txt";
+    QTest::newRow("not a number is optional")
+        << QByteArray("[Summary]\nUpdateType=abc\n") << "http://h/" << 0 << ""
+        << "http://h/Base/"
+        << "http://h/Base//md5.txt";
+    QTest::newRow("no slash between url and folder")
+        << QByteArray("[Summary]\nUpdateType=2\n") << "http://h/u" << 2 << ""
+        << "http://h/uBase/"
+        << "http://h/uBase//md5.txt";
+    QTest::newRow("folder used as written")
+        << QByteArray("[Version]\nFolder=/v3/\n") << "http://h/" << 1 << ""
+        << "http://h//v3//"
+        << "http://h//v3///md5.txt";
+}
+
+void TestConfig::description()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QString, url);
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/update.ini");
+    QVERIFY(TestInstall::writeFile(path, ini));
+    const UpdateDescription description = readUpdateDescription(path, url);
+    QTEST(description.updateType, "updateType");
+    QTEST(description.version, "version");
+    QTEST(description.baseUrl, "baseUrl");
+    QTEST(description.listUrl, "listUrl");
+}
+
+QTEST_GUILESS_MAIN(TestConfig)
+#include "tst_config.moc"

@@ -1,0 +1,254 @@
+// The updater as a real process: run modes, the instance guard and the host start.
+#include "testinstall.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <signal.h>
+
+namespace {
+
+const QByteArray MissingUrlReport =
+    R"({"errormsg":"升级地址不合法:","success":false,"update":false})";
+const QByteArray RunningReport = R"({"errormsg":"升级程序已运行","success":false,"update":false})";
+
+// Accepts connections (the kernel does) and never answers: a fetch hangs until its time-out.
+struct BlackHole
+{
+    QTcpServer server;
+    BlackHole() { server.listen(QHostAddress::LocalHost); }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort()); }
+    int drainConnections(int waitMs)
+    {
+        int count = 0;
+        while (server.waitForNewConnection(waitMs)) {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                socket->deleteLater();
+                ++count;
+            }
+        }
+        return count;
+    }
+};
+
+void stopProcess(QProcess *process)
+{
+    process->kill();
+    process->waitForFinished(5000);
+    delete process;
+}
+
+} // namespace
+
+class TestRunModes : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void consoleMode_data();
+    void consoleMode();
+    void restartMode_data();
+    void restartMode();
+    void restartTouchesNoNetworkAndNoFolder();
+    void restartWorksWhileAnotherUpdaterRuns();
+    void liveSecondUpdaterIsRefused();
+    void updatersInDifferentFoldersDoNotBlock();
+    void killedUpdaterDoesNotBlockNextRun();
+    void hostStartedWithTwoArgumentsDespiteSpaces();
+    void hostInBinFolderIsTheOneBesideTheUpdater();
+    void absoluteExeNameIsStartedAsWritten();
+    void missingHostChangesNothing();
+    void defaultCacheFolderDoesNotCollideWithExecutable();
+
+private:
+    QProcess *startLiveUpdater(const TestInstall &install, BlackHole &hole);
+};
+
+// A windowed updater that holds the guard: its description fetch hangs in the black hole.
+QProcess *TestRunModes::startLiveUpdater(const TestInstall &install, BlackHole &hole)
+{
+    install.writeConfig({{QStringLiteral("URL"), hole.url()}});
+    QProcess *live = install.start({});
+    // It connects only after it has taken the guard.
+    if (!hole.server.waitForNewConnection(15000)) {
+        stopProcess(live);
+        return nullptr;
+    }
+    return live;
+}
+
+void TestRunModes::consoleMode_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("CONSOLE") << QStringList{"CONSOLE"};
+    QTest::newRow("Console") << QStringList{"Console"};
+    QTest::newRow("console") << QStringList{"console"};
+    QTest::newRow("second argument ignored") << QStringList{"console", "restart"};
+}
+
+void TestRunModes::consoleMode()
+{
+    QFETCH(QStringList, arguments);
+    TestInstall install;
+    QVERIFY(install.isValid());
+    const UpdaterRun run = install.run(arguments);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 1);
+    // No "system.cfg": the empty address is a configuration error, before any folder exists.
+    QCOMPARE(run.output, MissingUrlReport);
+    QVERIFY(!QFileInfo::exists(install.appDir() + "/update-cache"));
+    QTest::qWait(300);
+    QCOMPARE(install.hostStarts().size(), 0);
+}
+
+void TestRunModes::restartMode_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("RESTART") << QStringList{"RESTART"};
+    QTest::newRow("restart") << QStringList{"restart"};
+    QTest::newRow("second argument ignored") << QStringList{"Restart", "console"};
+}
+
+void TestRunModes::restartMode()
+{
+    QFETCH(QStringList, arguments);
+    TestInstall install;
+    const UpdaterRun run = install.run(arguments);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.output, QByteArray());
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+    QCOMPARE(install.hostStarts().first().arguments,
+             QStringList({install.updaterPath(), "no_check"}));
+    QTest::qWait(200);
+    QCOMPARE(install.hostStarts().size(), 1);
+}
+
+void TestRunModes::restartTouchesNoNetworkAndNoFolder()
+{
+    TestInstall install;
+    BlackHole hole;
+    const QString cache = install.rootPath() + "/deep/cache";
+    install.writeConfig({{"URL", hole.url()}, {"Cache", cache}});
+    QCOMPARE(install.run({"restart"}).exitCode, 1);
+    QCOMPARE(hole.drainConnections(300), 0);
+    QVERIFY(!QFileInfo::exists(install.rootPath() + "/deep"));
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+}
+
+void TestRunModes::restartWorksWhileAnotherUpdaterRuns()
+{
+    TestInstall install;
+    BlackHole hole;
+    QProcess *live = startLiveUpdater(install, hole);
+    QVERIFY(live);
+    const UpdaterRun run = install.run({"restart"});
+    QCOMPARE(run.exitCode, 1);
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+    QCOMPARE(live->state(), QProcess::Running);
+    stopProcess(live);
+}
+
+void TestRunModes::liveSecondUpdaterIsRefused()
+{
+    TestInstall install;
+    BlackHole hole;
+    QProcess *live = startLiveUpdater(install, hole);
+    QVERIFY(live);
+    const UpdaterRun run = install.run({"console"});
+    QCOMPARE(run.output, RunningReport);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(hole.drainConnections(200), 0);
+    stopProcess(live);
+    QCOMPARE(install.hostStarts().size(), 0);
+}
+
+void TestRunModes::updatersInDifferentFoldersDoNotBlock()
+{
+    TestInstall first, second;
+    BlackHole hole;
+    QProcess *live = startLiveUpdater(first, hole);
+    QVERIFY(live);
+    QCOMPARE(second.run({"console"}).output, MissingUrlReport);
+    stopProcess(live);
+}
+
+void TestRunModes::killedUpdaterDoesNotBlockNextRun()
+{
+    TestInstall install;
+    BlackHole hole;
+    QProcess *live = startLiveUpdater(install, hole);
+    QVERIFY(live);
+    ::kill(pid_t(live->processId()), SIGKILL);
+    QVERIFY(live->waitForFinished(5000));
+    delete live;
+    install.writeConfig({});
+    QCOMPARE(install.run({"console"}).output, MissingUrlReport);
+    // And the run after that, which found no orphan, is free as well.
+    QCOMPARE(install.run({"console"}).output, MissingUrlReport);
+}
+
+void TestRunModes::hostStartedWithTwoArgumentsDespiteSpaces()
+{
+    TestInstall install(QStringLiteral("my app/with spaces"));
+    QVERIFY(install.isValid());
+    const QString workingDir = install.rootPath() + "/a working folder";
+    QDir().mkpath(workingDir);
+    install.run({"restart"}, 60000, workingDir);
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+    const HostStart start = install.hostStarts().first();
+    QCOMPARE(start.arguments, QStringList({install.updaterPath(), "no_check"}));
+    QCOMPARE(start.workingDir, workingDir);
+}
+
+void TestRunModes::hostInBinFolderIsTheOneBesideTheUpdater()
+{
+    TestInstall install(QStringLiteral("app/BIN"));
+    QVERIFY(TestInstall::placeStandInHost(install.rootPath() + "/app/Host.exe"));
+    install.run({"restart"});
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+    QCOMPARE(install.hostStarts(install.rootPath() + "/app/Host.exe").size(), 0);
+}
+
+void TestRunModes::absoluteExeNameIsStartedAsWritten()
+{
+    TestInstall install;
+    const QString other = install.rootPath() + "/elsewhere/Other Host";
+    QVERIFY(TestInstall::placeStandInHost(other));
+    install.writeConfig({{"ExeName", other}});
+    install.run({"restart"});
+    QTRY_COMPARE(install.hostStarts(other).size(), 1);
+    QCOMPARE(install.hostStarts().size(), 0);
+}
+
+void TestRunModes::missingHostChangesNothing()
+{
+    TestInstall install;
+    install.writeConfig({{"ExeName", install.rootPath() + "/no such host"}});
+    const UpdaterRun restart = install.run({"restart"});
+    QCOMPARE(restart.exitCode, 1);
+    QCOMPARE(restart.output, QByteArray());
+    const UpdaterRun console = install.run({"console"});
+    QCOMPARE(console.exitCode, 1);
+    QCOMPARE(console.output, MissingUrlReport);
+}
+
+void TestRunModes::defaultCacheFolderDoesNotCollideWithExecutable()
+{
+    TestInstall install;
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close(); // nothing listens there now: the fetch is refused at once
+    install.writeConfig({{"URL", QStringLiteral("http://127.0.0.1:%1/").arg(port)}});
+    const UpdaterRun run = install.run({"console"});
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray expectedStart = "{\"errormsg\":\"下载升级描述文件失败:";
+    QVERIFY2(run.output.startsWith(expectedStart), run.output.constData());
+    QVERIFY(QFileInfo(install.appDir() + "/update-cache").isDir());
+    QVERIFY(QFileInfo(install.updaterPath()).isExecutable());
+}
+
+QTEST_GUILESS_MAIN(TestRunModes)
+#include "tst_runmodes.moc"
