@@ -1,0 +1,242 @@
+// update-publish as a release engineer runs it: a real process on real folders.
+#include "publishrun.h"
+
+#include "manifest.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestPublish : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void writesListTheUpdaterReads();
+    void copiesTheReleaseByteForByte();
+    void writesUpdateDescription_data();
+    void writesUpdateDescription();
+    void leavesOutClientFiles_data();
+    void leavesOutClientFiles();
+    void refusesNameInsteadOfWritingQuestionMarks();
+    void writesPathsInClientCodePage();
+    void keepsFolderOfAnotherVersion();
+    void replacesFolderWhenForced();
+    void republishingTheSameReleaseSucceeds();
+    void refusesBadUsage_data();
+    void refusesBadUsage();
+    void printsUrlForSystemCfg_data();
+    void printsUrlForSystemCfg();
+
+private:
+    QString release() const { return m_dir->filePath(QStringLiteral("release")); }
+    QString root() const { return m_dir->filePath(QStringLiteral("root")); }
+    ToolRun publish(const QString &folder, const QStringList &extra = {}) const
+    {
+        return runPublish(QStringList{release(), root(), QStringLiteral("--folder"), folder} +
+                          extra);
+    }
+
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TestPublish::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "abc"));
+}
+
+void TestPublish::writesListTheUpdaterReads()
+{
+    const ToolRun run = publish(QStringLiteral("v1"));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QCOMPARE(fileBytes(root() + QStringLiteral("/v1/md5.txt")),
+             QByteArray("98500190b04fd23c7d3f96d6727fe128\t0000000300000000\tdoc\\abc.txt\r\n"));
+}
+
+void TestPublish::copiesTheReleaseByteForByte()
+{
+    QByteArray big(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char(i * 7 + i / 4096);
+    QVERIFY(putFile(release(), QStringLiteral("bin/host.dll"), big));
+    QVERIFY(putFile(release(), QStringLiteral("empty.dat"), QByteArray()));
+    QVERIFY(putFile(release(), QStringLiteral(".hidden/flag"), "1"));
+    const ToolRun run = publish(QStringLiteral("v1"));
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    QByteArray differences;
+    QVERIFY2(foldersEqual(release(), root() + QStringLiteral("/v1"), {QStringLiteral("md5.txt")},
+                          &differences),
+             differences.constData());
+    const Manifest listed = parseManifest(fileBytes(root() + QStringLiteral("/v1/md5.txt")));
+    QCOMPARE(listed.keys(),
+             (QStringList{QStringLiteral(".hidden/flag"), QStringLiteral("bin/host.dll"),
+                          QStringLiteral("doc/abc.txt"), QStringLiteral("empty.dat")}));
+    QCOMPARE(listed.value(QStringLiteral("bin/host.dll")).size, qint64(big.size()));
+    // Served by nginx workers that run as "nobody".
+    QVERIFY(QFileInfo(root() + QStringLiteral("/v1/bin/host.dll")).permission(QFile::ReadOther));
+}
+
+void TestPublish::writesUpdateDescription_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("updateType");
+    QTest::addColumn<QString>("version");
+    QTest::newRow("forced by default") << QStringList() << 1 << QStringLiteral("v2");
+    QTest::newRow("optional") << QStringList{QStringLiteral("--optional")} << 0
+                              << QStringLiteral("v2");
+    QTest::newRow("version text") << QStringList{QStringLiteral("--version"),
+                                                 QStringLiteral("2.0 正式版, build 7")}
+                                  << 1 << QStringLiteral("2.0 正式版, build 7");
+}
+
+void TestPublish::writesUpdateDescription()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, updateType);
+    QFETCH(QString, version);
+    const ToolRun run = publish(QStringLiteral("v2"), options);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const QSettings ini(root() + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Summary/UpdateType")).toString(),
+             QString::number(updateType));
+    QCOMPARE(ini.value(QStringLiteral("Version/Folder")).toString(), QStringLiteral("v2"));
+    QCOMPARE(ini.value(QStringLiteral("Version/Version")).toString(), version);
+}
+
+void TestPublish::leavesOutClientFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("md5 record") << QStringLiteral("update_md5.info") << QStringList();
+    QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
+    QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();
+    QTest::newRow("pattern") << QStringLiteral("logs/today.log")
+                             << QStringList{QStringLiteral("--exclude"), QStringLiteral("*.log")};
+    QTest::newRow("folder") << QStringLiteral("update-cache/x.bin")
+                            << QStringList{QStringLiteral("--exclude"),
+                                           QStringLiteral("update-cache")};
+}
+
+void TestPublish::leavesOutClientFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, options);
+    QVERIFY(putFile(release(), path, "client only"));
+    const ToolRun run = publish(QStringLiteral("v1"), options);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const Manifest listed = parseManifest(fileBytes(root() + QStringLiteral("/v1/md5.txt")));
+    QCOMPARE(listed.keys(), QStringList{QStringLiteral("doc/abc.txt")});
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1/") + path));
+}
+
+void TestPublish::refusesNameInsteadOfWritingQuestionMarks()
+{
+    QVERIFY(putFile(release(), QStringLiteral("数据.txt"), "data"));
+    const ToolRun run = publish(QStringLiteral("v1"),
+                                {QStringLiteral("--codepage"), QStringLiteral("windows-1252")});
+    QVERIFY(run.exitCode != 0);
+    QVERIFY2(QString::fromUtf8(run.errors).contains(QStringLiteral("数据.txt")),
+             run.errors.constData());
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1")));
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));
+}
+
+void TestPublish::writesPathsInClientCodePage()
+{
+    QVERIFY(putFile(release(), QStringLiteral("数据/a b.txt"), "data"));
+    const ToolRun run =
+        publish(QStringLiteral("v1"), {QStringLiteral("--codepage"), QStringLiteral("GBK")});
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const QByteArray list = fileBytes(root() + QStringLiteral("/v1/md5.txt"));
+    QVERIFY2(list.contains("\t\xca\xfd\xbe\xdd\\a b.txt\r\n"), list.constData());
+    QVERIFY(QFileInfo::exists(root() + QStringLiteral("/v1/数据/a b.txt")));
+}
+
+void TestPublish::keepsFolderOfAnotherVersion()
+{
+    QVERIFY(publish(QStringLiteral("v1")).exitCode == 0);
+    const QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
+    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
+    const ToolRun run = publish(QStringLiteral("v1"), {QStringLiteral("--optional")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains("--force"), run.errors.constData());
+    QCOMPARE(fileBytes(root() + QStringLiteral("/v1/doc/abc.txt")), QByteArray("abc"));
+    QCOMPARE(fileBytes(root() + QStringLiteral("/update.ini")), description);
+}
+
+void TestPublish::replacesFolderWhenForced()
+{
+    QVERIFY(putFile(release(), QStringLiteral("gone.txt"), "only in the first"));
+    QVERIFY(publish(QStringLiteral("v1")).exitCode == 0);
+    QVERIFY(QFile::remove(release() + QStringLiteral("/gone.txt")));
+    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
+    const ToolRun run = publish(QStringLiteral("v1"), {QStringLiteral("--force")});
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY(foldersEqual(release(), root() + QStringLiteral("/v1"), {QStringLiteral("md5.txt")}));
+    // Nothing of the assembly is left beside the live folders.
+    QCOMPARE(QDir(root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             (QStringList{QStringLiteral("update.ini"), QStringLiteral("v1")}));
+}
+
+void TestPublish::republishingTheSameReleaseSucceeds()
+{
+    QVERIFY(publish(QStringLiteral("v1")).exitCode == 0);
+    const ToolRun run = publish(QStringLiteral("v1"), {QStringLiteral("--optional")});
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const QSettings ini(root() + QStringLiteral("/update.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("Summary/UpdateType")).toInt(), 0);
+}
+
+void TestPublish::refusesBadUsage_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("no folder") << QStringList();
+    QTest::newRow("folder leaves root")
+        << QStringList{QStringLiteral("--folder"), QStringLiteral("../v1")};
+    QTest::newRow("unknown code page")
+        << QStringList{QStringLiteral("--folder"), QStringLiteral("v1"),
+                       QStringLiteral("--codepage"), QStringLiteral("no-such-page")};
+    QTest::newRow("forced and optional")
+        << QStringList{QStringLiteral("--folder"), QStringLiteral("v1"), QStringLiteral("--forced"),
+                       QStringLiteral("--optional")};
+}
+
+void TestPublish::refusesBadUsage()
+{
+    QFETCH(QStringList, options);
+    const ToolRun run = runPublish(QStringList{release(), root()} + options);
+    QVERIFY(run.exitCode > 0);
+    QVERIFY(run.errors.startsWith("update-publish: "));
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));
+}
+
+void TestPublish::printsUrlForSystemCfg_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("slash added") << QStringLiteral("http://127.0.0.1:8080/updates")
+                                 << QByteArray("\nURL=http://127.0.0.1:8080/updates/\n");
+    QTest::newRow("slash kept") << QStringLiteral("https://cdn.example/app/")
+                                << QByteArray("\nURL=https://cdn.example/app/\n");
+    QTest::newRow("not http") << QStringLiteral("ftp://host/") << QByteArray();
+    QTest::newRow("query") << QStringLiteral("http://host/?a=1") << QByteArray();
+}
+
+void TestPublish::printsUrlForSystemCfg()
+{
+    QFETCH(QString, address);
+    QFETCH(QByteArray, line);
+    const ToolRun run = runPublish({QStringLiteral("--server-url"), address});
+    QCOMPARE(run.exitCode == 0, !line.isEmpty());
+    if (!line.isEmpty())
+        QVERIFY2(run.output.endsWith(line), run.output.constData());
+}
+
+QTEST_GUILESS_MAIN(TestPublish)
+#include "tst_publish.moc"
