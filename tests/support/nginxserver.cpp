@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -51,6 +52,11 @@ QByteArray unescapeLogText(const QByteArray &text)
 }
 
 } // namespace
+
+void NginxProcess::setupChildProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
 
 NginxServer::NginxServer(const QString &root) : m_root(root)
 {

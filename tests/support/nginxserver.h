@@ -9,6 +9,13 @@
 // stopped by its PID (SIGQUIT) in stop() or the destructor. When run as root the workers
 // run as root too, so any file under `root` is served; otherwise served files must be
 // readable by the current user.
+// Ends with the test process, so a crashed test leaves no nginx behind.
+class NginxProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override;
+};
+
 class NginxServer
 {
 public:
@@ -47,7 +54,7 @@ private:
     QTemporaryDir m_prefix;
     quint16 m_port = 0;
     qint64 m_pid = 0;
-    QProcess m_process;
+    NginxProcess m_process;
 
     bool writeConfig(QString *error) const;
     bool waitUntilListening(QString *error);

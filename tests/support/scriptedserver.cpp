@@ -118,6 +118,8 @@ private:
 
     void answer()
     {
+        if (m_response.ending == Ending::NeverAnswer)
+            return;
         m_socket->write(responseHead(m_response, m_withBody));
         if (!m_withBody) {
             m_socket->disconnectFromHost();
