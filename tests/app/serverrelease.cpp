@@ -1,0 +1,74 @@
+#include "serverrelease.h"
+
+#include "testinstall.h"
+
+#include <QCryptographicHash>
+#include <QtEndian>
+
+namespace {
+
+// The list's digest notation: MD5 read as four little-endian words, each as 8 hex digits.
+QByteArray listDigest(const QByteArray &content)
+{
+    const QByteArray raw = QCryptographicHash::hash(content, QCryptographicHash::Md5);
+    QByteArray text;
+    for (int word = 0; word < 4; ++word) {
+        const quint32 value = qFromLittleEndian<quint32>(raw.constData() + 4 * word);
+        text += QByteArray::number(value, 16).rightJustified(8, '0');
+    }
+    return text;
+}
+
+QByteArray sizeField(qint64 size)
+{
+    const auto low = quint32(quint64(size) & 0xffffffffu);
+    const auto high = quint32(quint64(size) >> 32);
+    return QByteArray::number(low, 16).rightJustified(8, '0') +
+           QByteArray::number(high, 16).rightJustified(8, '0');
+}
+
+} // namespace
+
+namespace ServerRelease {
+
+QByteArray writeVersion(const QString &root, const QString &folder,
+                        const QMap<QString, QByteArray> &files)
+{
+    QByteArray list;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        TestInstall::writeFile(root + '/' + folder + '/' + it.key(), it.value());
+        QString path = it.key();
+        path.replace('/', '\\');
+        list += listDigest(it.value()) + '\t' + sizeField(it.value().size()) + '\t' +
+                path.toLocal8Bit() + "\r\n";
+    }
+    TestInstall::writeFile(root + '/' + folder + "/md5.txt", list);
+    return list;
+}
+
+void writeDescription(const QString &root, int updateType, const QString &folder,
+                      const QString &version)
+{
+    const QByteArray text = "[Summary]\nUpdateType=" + QByteArray::number(updateType) +
+                            "\n[Version]\nFolder=" + folder.toUtf8() +
+                            "\nVersion=" + version.toUtf8() + "\n";
+    TestInstall::writeFile(root + "/update.ini", text);
+}
+
+void install(const QString &dir, const QMap<QString, QByteArray> &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        TestInstall::writeFile(dir + '/' + it.key(), it.value());
+}
+
+bool installed(const QString &dir, const QMap<QString, QByteArray> &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!QFileInfo::exists(dir + '/' + it.key()) ||
+            TestInstall::readFile(dir + '/' + it.key()) != it.value())
+            return false;
+    }
+    return true;
+}
+
+} // namespace ServerRelease

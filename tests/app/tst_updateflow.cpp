@@ -1,0 +1,298 @@
+// Whole update runs of the real driver against a real nginx on 127.0.0.1: console runs as
+// real processes, windowed runs in this process with their dialogs answered by object name.
+#include "driverharness.h"
+#include "nginxserver.h"
+#include "serverrelease.h"
+#include "testinstall.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray NothingToDo = R"({"errormsg":"","success":true,"update":false})";
+const QByteArray ForcedDue = R"({"errormsg":"","success":true,"update":true})";
+
+const QMap<QString, QByteArray> V1{{"Host.dat", "host v1"}, {"lib/a.dll", "a v1"}};
+const QMap<QString, QByteArray> V2{
+    {"Host.dat", "host v2"}, {"lib/a.dll", "a v1"}, {"lib/new/b.dll", "b new"}};
+
+struct Server
+{
+    QTemporaryDir root;
+    NginxServer nginx{root.path()};
+    TestInstall install;
+
+    bool start(const QString &directives = QString())
+    {
+        nginx.setServerDirectives(directives);
+        if (!install.isValid() || !nginx.start())
+            return false;
+        install.writeConfig({{"URL", nginx.url()}, {"Cache", install.rootPath() + "/cache"}});
+        return true;
+    }
+    QString record() const { return install.appDir() + "/update_md5.info"; }
+    int runWindowed(DriverHarness &harness) const
+    {
+        return harness.run({"update"}, install.appDir(), install.updaterPath());
+    }
+};
+
+} // namespace
+
+class TestUpdateFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void consoleNothingToUpdateRewritesRecord();
+    void consoleOptionalUpdateRunsWithoutWindow();
+    void consoleOptionalFailureAddsSecondReport();
+    void consoleForcedUpdateShowsProgressAndStartsHost();
+    void windowedOptionalAccepted();
+    void windowedOptionalDeclined();
+    void windowedForcedUpdate();
+    void windowedListFetchRetryFetchesDescriptionFirst();
+    void windowedOptionalFailureNotRetried();
+    void cancelOptionalUpdate();
+    void cancelForcedUpdateStartsNewAttempt();
+    void forcedUpdateFailsTwiceThenSucceeds();
+};
+
+void TestUpdateFlow::consoleNothingToUpdateRewritesRecord()
+{
+    Server server;
+    QVERIFY(server.start());
+    const QByteArray list = ServerRelease::writeVersion(server.root.path(), "v1", V1);
+    ServerRelease::writeDescription(server.root.path(), 0, "v1", "1.0");
+    ServerRelease::install(server.install.appDir(), V1);
+    TestInstall::writeFile(server.record(), "stale record that lists nothing\n");
+
+    const UpdaterRun run = server.install.run({"console"});
+    QCOMPARE(run.output, NothingToDo);
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QTest::qWait(200);
+    QCOMPARE(server.install.hostStarts().size(), 0);
+}
+
+void TestUpdateFlow::consoleOptionalUpdateRunsWithoutWindow()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::install(server.install.appDir(), V1);
+    const QByteArray list = ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+
+    const UpdaterRun run = server.install.run({"console"});
+    QCOMPARE(run.output, NothingToDo);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QCOMPARE(TestInstall::readFile(server.install.appDir() + "/Host.dat.old"),
+             QByteArray("host v1"));
+    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QTest::qWait(200);
+    QCOMPARE(server.install.hostStarts().size(), 0);
+}
+
+void TestUpdateFlow::consoleOptionalFailureAddsSecondReport()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    QFile::remove(server.root.path() + "/v2/lib/new/b.dll");
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+
+    const UpdaterRun run = server.install.run({"console"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.output.startsWith(NothingToDo + R"({"errormsg":"下载更新文件b.dll网络错误：404-)"),
+             run.output.constData());
+    QVERIFY(run.output.endsWith(R"(","success":false,"update":false})"));
+    QVERIFY(!QFileInfo::exists(server.record()));
+}
+
+void TestUpdateFlow::consoleForcedUpdateShowsProgressAndStartsHost()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    ServerRelease::writeDescription(server.root.path(), 1, "v2", "2.0");
+    DriverHarness harness;
+    QCOMPARE(
+        harness.run({"update", "console"}, server.install.appDir(), server.install.updaterPath()),
+        0);
+    QCOMPARE(harness.reports(), ForcedDue);
+    QCOMPARE(harness.seenNames(), QStringList{"CUpdateProgress"});
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::windowedOptionalAccepted()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::install(server.install.appDir(), V1);
+    const QByteArray list = ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0.1");
+    DriverHarness harness;
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("update"));
+    QCOMPARE(server.runWindowed(harness), 0);
+    QCOMPARE(harness.seenNames(), QStringList({"CUpdateNoticeClass", "CUpdateProgress"}));
+    QCOMPARE(harness.seen().first().heading, QStringLiteral("发现新版本：2.0.1"));
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+    QTest::qWait(200);
+    QCOMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::windowedOptionalDeclined()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::install(server.install.appDir(), V1);
+    ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+    TestInstall::writeFile(server.record(), "previous record\n");
+    DriverHarness harness;
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("skip"));
+    QCOMPARE(server.runWindowed(harness), 1);
+    QCOMPARE(harness.seenNames(), QStringList{"CUpdateNoticeClass"});
+    QCOMPARE(TestInstall::readFile(server.record()), QByteArray("previous record\n"));
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V1));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+    QVERIFY(server.nginx.waitForRequests(2));
+    QCOMPARE(server.nginx.requestedPaths().size(), 2); // the description and the list only
+}
+
+void TestUpdateFlow::windowedForcedUpdate()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    ServerRelease::writeDescription(server.root.path(), 3, "v2", "2.0");
+    DriverHarness harness;
+    QCOMPARE(server.runWindowed(harness), 0);
+    QCOMPARE(harness.seenNames(), QStringList{"CUpdateProgress"});
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::windowedListFetchRetryFetchesDescriptionFirst()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeDescription(server.root.path(), 1, "v2", "2.0");
+    DriverHarness harness;
+    const QString root = server.root.path();
+    harness.answer("CUpdateError", [root](QDialog *dialog) {
+        ServerRelease::writeVersion(root, "v2", V2); // the list is there for the retry
+        DriverHarness::click("retry")(dialog);
+    });
+    QCOMPARE(server.runWindowed(harness), 0);
+    QCOMPARE(harness.seenNames(), QStringList({"CUpdateError", "CUpdateProgress"}));
+    QVERIFY2(harness.seen().first().message.startsWith(QStringLiteral("下载更新列表文件失败:")),
+             qPrintable(harness.seen().first().message));
+    const QStringList requests = server.nginx.requestedPaths().mid(0, 4);
+    QCOMPARE(requests.size(), 4);
+    QVERIFY(requests.at(0).endsWith("/update.ini"));
+    QVERIFY(requests.at(1).endsWith("/md5.txt"));
+    QVERIFY(requests.at(2).endsWith("/update.ini"));
+    QVERIFY(requests.at(3).endsWith("/md5.txt"));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::windowedOptionalFailureNotRetried()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeVersion(server.root.path(), "v2", V2);
+    QFile::remove(server.root.path() + "/v2/Host.dat");
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+    DriverHarness harness;
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("update"));
+    harness.answer("CUpdateError", DriverHarness::reject());
+    QCOMPARE(server.runWindowed(harness), 1);
+    QCOMPARE(harness.seenNames(),
+             QStringList({"CUpdateNoticeClass", "CUpdateProgress", "CUpdateError"}));
+    QCOMPARE(harness.seen().last().heading, QStringLiteral("更新失败"));
+    QVERIFY(harness.seen().last().message.startsWith(
+        QStringLiteral("下载更新文件Host.dat网络错误：404-")));
+    QVERIFY(harness.seen().last().retryVisible);
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+    QVERIFY(!QFileInfo::exists(server.record()));
+}
+
+void TestUpdateFlow::cancelOptionalUpdate()
+{
+    Server server;
+    QVERIFY(server.start("location /slow/ { limit_rate 20k; }"));
+    ServerRelease::writeVersion(server.root.path(), "slow",
+                                {{"big.bin", QByteArray(2 << 20, 'x')}});
+    ServerRelease::writeDescription(server.root.path(), 0, "slow", "2.0");
+    DriverHarness harness;
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("update"));
+    harness.answer("CUpdateProgress", DriverHarness::click("cancel"));
+    harness.answer("CUpdateError", DriverHarness::reject());
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(server.runWindowed(harness), 1);
+    QVERIFY(timer.elapsed() < 30000); // the 2 MiB at 20 KiB/s were not waited for
+    QCOMPARE(harness.seenNames(),
+             QStringList({"CUpdateNoticeClass", "CUpdateProgress", "CUpdateError"}));
+    QCOMPARE(harness.seen().last().heading, QStringLiteral("更新失败"));
+    QCOMPARE(harness.seen().last().message, QString());
+    QVERIFY(harness.seen().last().retryVisible);
+    QVERIFY(!QFileInfo::exists(server.install.appDir() + "/big.bin"));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::cancelForcedUpdateStartsNewAttempt()
+{
+    Server server;
+    QVERIFY(server.start("location /slow/ { limit_rate 20k; }"));
+    const QString root = server.root.path();
+    ServerRelease::writeVersion(root, "slow", {{"big.bin", QByteArray(2 << 20, 'x')}});
+    ServerRelease::writeDescription(root, 1, "slow", "2.0");
+    DriverHarness harness;
+    harness.answer("CUpdateProgress", DriverHarness::click("cancel"));
+    harness.answer("CUpdateError", [root](QDialog *dialog) {
+        // The next attempt reads the description again and finds a version that is quick.
+        ServerRelease::writeVersion(root, "fast", V2);
+        ServerRelease::writeDescription(root, 1, "fast", "2.1");
+        dialog->reject();
+    });
+    QCOMPARE(server.runWindowed(harness), 0);
+    QCOMPARE(harness.seenNames(),
+             QStringList({"CUpdateProgress", "CUpdateError", "CUpdateProgress"}));
+    QCOMPARE(harness.seen().at(1).message, QString());
+    QVERIFY(!harness.seen().at(1).retryVisible);
+    QVERIFY(!harness.seen().at(1).downloadVisible);
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::forcedUpdateFailsTwiceThenSucceeds()
+{
+    Server server;
+    QVERIFY(server.start());
+    const QString root = server.root.path();
+    ServerRelease::writeVersion(root, "v2", V2);
+    QFile::remove(root + "/v2/lib/a.dll");
+    ServerRelease::writeDescription(root, 1, "v2", "2.0");
+    DriverHarness harness;
+    harness.answer("CUpdateError", DriverHarness::reject());
+    harness.answer("CUpdateError", [root](QDialog *dialog) {
+        ServerRelease::writeVersion(root, "v2", V2);
+        dialog->reject();
+    });
+    QCOMPARE(server.runWindowed(harness), 0);
+    QCOMPARE(harness.seenNames(), QStringList({"CUpdateProgress", "CUpdateError", "CUpdateProgress",
+                                               "CUpdateError", "CUpdateProgress"}));
+    QVERIFY(!harness.seen().at(1).retryVisible);
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+QTEST_MAIN(TestUpdateFlow)
+#include "tst_updateflow.moc"
