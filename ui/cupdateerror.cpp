@@ -53,8 +53,11 @@ void CUpdateError::setDownloadUrl(QString url)
 
 void CUpdateError::openDownloadUrl()
 {
-    // An address that is no valid URL is refused by openUrl; nothing to tell the user then.
-    QDesktopServices::openUrl(QUrl(m_downloadUrl, QUrl::TolerantMode));
+    // An address that forms no valid URL is not handed on, not even to a registered URL
+    // handler; there is nothing to tell the user then.
+    const QUrl url(m_downloadUrl, QUrl::TolerantMode);
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
 }
 
 void CUpdateError::paintEvent(QPaintEvent *)
