@@ -11,6 +11,7 @@
 namespace {
 
 const QByteArray NothingToDo = R"({"errormsg":"","success":true,"update":false})";
+const QByteArray FailureEnd = "\",\"success\":false,\"update\":false}";
 const QByteArray ForcedDue = R"({"errormsg":"","success":true,"update":true})";
 
 const QMap<QString, QByteArray> V1{{"Host.dat", "host v1"}, {"lib/a.dll", "a v1"}};
@@ -47,6 +48,7 @@ class TestUpdateFlow : public QObject
 private slots:
     void consoleNothingToUpdateRewritesRecord();
     void consoleOptionalUpdateRunsWithoutWindow();
+    void descriptionThatCannotBeStoredIsAnAttemptFailure();
     void consoleOptionalFailureAddsSecondReport();
     void consoleForcedUpdateShowsProgressAndStartsHost();
     void windowedOptionalAccepted();
@@ -95,6 +97,21 @@ void TestUpdateFlow::consoleOptionalUpdateRunsWithoutWindow()
     QCOMPARE(server.install.hostStarts().size(), 0);
 }
 
+void TestUpdateFlow::descriptionThatCannotBeStoredIsAnAttemptFailure()
+{
+    Server server;
+    QVERIFY(server.start());
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+    // A non-empty folder where "update.ini" is to be written: even root cannot open it.
+    const QString blocked = server.install.rootPath() + "/cache/update.ini";
+    TestInstall::writeFile(blocked + "/keep", "x");
+    const UpdaterRun run = server.install.run({"console"});
+    QCOMPARE(run.exitCode, 1);
+    const QByteArray expectedStart = "{\"errormsg\":\"创建文件[" + blocked.toUtf8() + "]失败:";
+    QVERIFY2(run.output.startsWith(expectedStart), run.output.constData());
+    QVERIFY(run.output.endsWith(FailureEnd));
+}
+
 void TestUpdateFlow::consoleOptionalFailureAddsSecondReport()
 {
     Server server;
@@ -105,9 +122,9 @@ void TestUpdateFlow::consoleOptionalFailureAddsSecondReport()
 
     const UpdaterRun run = server.install.run({"console"});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.output.startsWith(NothingToDo + R"({"errormsg":"下载更新文件b.dll网络错误：404-)"),
-             run.output.constData());
-    QVERIFY(run.output.endsWith(R"(","success":false,"update":false})"));
+    const QByteArray failureStart = "{\"errormsg\":\"下载更新文件b.dll网络错误：404-";
+    QVERIFY2(run.output.startsWith(NothingToDo + failureStart), run.output.constData());
+    QVERIFY(run.output.endsWith(FailureEnd));
     QVERIFY(!QFileInfo::exists(server.record()));
 }
 
