@@ -17,23 +17,23 @@ Manifest readRecord(const QDir &installDir)
     return parseManifest(record.readAll());
 }
 
-bool isUpToDate(const ManifestEntry &entry, const Manifest &record, const QDir &installDir)
-{
-    const auto recorded = record.constFind(entry.path);
-    if (recorded != record.constEnd())
-        return recorded->md5 == entry.md5;
-    return fileMatchesDigest(installDir.absoluteFilePath(entry.path), entry.md5);
-}
-
 } // namespace
 
 Manifest compareWithInstalled(Manifest server, QDir installDir)
 {
     const Manifest record = readRecord(installDir);
     Manifest outdated;
+    // Both maps are in key order: one walk through the record finds every recorded path.
+    auto recorded = record.constBegin();
     for (const ManifestEntry &entry : qAsConst(server)) {
-        if (!isUpToDate(entry, record, installDir))
-            outdated.insert(entry.path, entry);
+        while (recorded != record.constEnd() && recorded.key() < entry.path)
+            ++recorded;
+        const bool isRecorded = recorded != record.constEnd() && recorded.key() == entry.path;
+        const bool upToDate =
+            isRecorded ? recorded->md5 == entry.md5
+                       : fileMatchesDigest(installDir.absoluteFilePath(entry.path), entry.md5);
+        if (!upToDate)
+            outdated.insert(outdated.constEnd(), entry.path, entry);
     }
     return outdated;
 }

@@ -1,5 +1,7 @@
 #include "digest.h"
 
+#include "md5stream.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -42,7 +44,7 @@ bool fileDigestText(const QString &path, QByteArray *digest)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    Md5Stream hash;
     QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
     for (;;) {
         const qint64 got = file.read(buffer.data(), ChunkSize);
@@ -50,7 +52,7 @@ bool fileDigestText(const QString &path, QByteArray *digest)
             return false;
         if (got == 0)
             break;
-        hash.addData(buffer.constData(), int(got));
+        hash.addData(buffer.constData(), got);
     }
     if (digest)
         *digest = digestTextFromMd5(hash.result());

@@ -74,6 +74,8 @@ void TstManifest::pathField_data()
         << QByteArray("\\\\doc\\abc.txt") << QStringLiteral("/doc/abc.txt");
     QTest::newRow("no trimming, dots kept")
         << QByteArray(" ./a/../B.txt ") << QStringLiteral(" ./a/../B.txt ");
+    QTest::newRow("nul byte ends the path")
+        << QByteArray("a.txt\0.exe", 10) << QStringLiteral("a.txt");
     QTest::newRow("utf-8 name") << QByteArray("\xe6\x9b\xb4\xe6\x96\xb0.txt")
                                 << QString::fromUtf8("\xe6\x9b\xb4\xe6\x96\xb0.txt");
 }
