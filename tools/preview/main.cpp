@@ -1,0 +1,99 @@
+// update-preview OUTPUT_DIR
+//
+// Renders the dialogs in the states a user meets and writes one PNG per state into
+// OUTPUT_DIR. Runs without a display: the offscreen platform is used unless
+// QT_QPA_PLATFORM says otherwise.
+
+#include "cdownloadthread.h"
+#include "cupdateerror.h"
+#include "cupdatenotice.h"
+#include "cupdateprogress.h"
+#include "dialogframe.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QIcon>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <functional>
+
+namespace {
+
+bool writeShot(QWidget &dialog, const QDir &outDir, const QString &name)
+{
+    const QString path = outDir.filePath(name + QStringLiteral(".png"));
+    const bool written = dialog.grab().save(path, "PNG");
+    QTextStream(written ? stdout : stderr)
+        << (written ? "wrote " : "cannot write ") << path << Qt::endl;
+    return written;
+}
+
+bool renderNotice(const QDir &outDir)
+{
+    CUpdateNotice notice;
+    notice.setVersion(QStringLiteral("3.1.0.2"));
+    return writeShot(notice, outDir, QStringLiteral("notice"));
+}
+
+// The worker has nothing to fetch, so its run is over at once; the states are played to
+// the dialog through the worker's signals, as a real download would send them.
+bool renderProgress(const QDir &outDir)
+{
+    QTemporaryDir scratch;
+    CDownloadThread worker(QString(), QDir(scratch.path()), QDir(scratch.path()), {});
+    bool ok = true;
+    {
+        CUpdateProgress progress(&worker);
+        ok &= writeShot(progress, outDir, QStringLiteral("progress-start"));
+        const QFileInfo file(QDir(scratch.path()).filePath(QStringLiteral("bin/render.dll")));
+        emit worker.downloadStarted(file, 3, 8);
+        emit worker.downloadProgress(2 * 1024 * 1024, 5 * 1024 * 1024);
+        ok &= writeShot(progress, outDir, QStringLiteral("progress-midway"));
+        emit worker.downloadFail(file,
+                                 QStringLiteral("下载更新文件render.dll网络错误：404-Not Found"));
+        ok &= writeShot(progress, outDir, QStringLiteral("progress-failed"));
+    }
+    worker.quit();
+    worker.wait();
+    return ok;
+}
+
+bool renderErrors(const QDir &outDir)
+{
+    CUpdateError error;
+    error.setError(QStringLiteral("更新失败"),
+                   QStringLiteral("下载升级描述文件失败:Connection refused"), true);
+    bool ok = writeShot(error, outDir, QStringLiteral("error-retry"));
+    error.setDownloadUrl(QStringLiteral("https://example.com/download"));
+    error.setError(QStringLiteral("更新失败"), QStringLiteral("更新文件app.dll校验不对"), true);
+    ok &= writeShot(error, outDir, QStringLiteral("error-retry-download"));
+
+    CUpdateError running;
+    running.setError(QStringLiteral("启动"), QStringLiteral("升级程序已运行"), false);
+    ok &= writeShot(running, outDir, QStringLiteral("error-no-buttons"));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 2) {
+        QTextStream(stderr) << "usage: update-preview OUTPUT_DIR" << Qt::endl;
+        return 2;
+    }
+    initUiResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+    const QDir outDir(args.at(1));
+    if (!outDir.mkpath(QStringLiteral("."))) {
+        QTextStream(stderr) << "cannot create " << outDir.path() << Qt::endl;
+        return 1;
+    }
+    const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir);
+    return ok ? 0 : 1;
+}
