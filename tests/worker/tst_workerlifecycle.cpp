@@ -1,0 +1,148 @@
+// How a run begins and ends: refused paths, ends reached before the thread starts, long
+// runs of cached entries, and what the failure signal names.
+#include "scriptedserver.h"
+#include "workertest.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace workertest;
+
+class TestWorkerLifecycle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pathsLeavingTheFoldersAreRefused_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("parent") << QStringLiteral("../x");
+        QTest::newRow("parent inside") << QStringLiteral("a/../../x");
+        QTest::newRow("absolute") << QStringLiteral("/x");
+        QTest::newRow("drive letter") << QStringLiteral("C:/x");
+        QTest::newRow("colon") << QStringLiteral("a:b");
+        QTest::newRow("empty") << QString();
+    }
+    void pathsLeavingTheFoldersAreRefused()
+    {
+        QFETCH(QString, path);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        ScriptedServer::Response response;
+        response.body = "evil";
+        server.setResponse(QStringLiteral("good.txt"), response);
+        server.setResponse(path, response);
+        server.setResponse(QStringLiteral("x"), response); // where a URL with ".." ends up
+        WorkerFolders folders;
+        const QString planted = QDir(folders.root.path()).filePath(QStringLiteral("x"));
+        writeFile(planted, "planted");
+        writeFile(folders.installPath(QStringLiteral("good.txt")), "installed");
+        const QStringList before = filesBelow(folders.root.path());
+        const bool rootXExisted = QFile::exists(QStringLiteral("/x"));
+
+        const QList<ManifestEntry> files = {entryFor(QStringLiteral("good.txt"), "evil"),
+                                            entryFor(path, "evil")};
+        const WorkerOutcome outcome = runWorker(server.url(), folders, files);
+        QVERIFY(outcome.finished);
+        QVERIFY(!outcome.success);
+        QCOMPARE(outcome.errorText, QStringLiteral("更新文件%1路径不合法").arg(path));
+        // Refused before anything of the list was fetched or moved.
+        QCOMPARE(server.requestedPaths(), QStringList());
+        QCOMPARE(filesBelow(folders.root.path()), before);
+        QCOMPARE(readFile(planted), QByteArray("planted"));
+        QCOMPARE(QFile::exists(QStringLiteral("/x")), rootXExisted);
+    }
+
+    void endBeforeStartStillEndsTheThread_data()
+    {
+        QTest::addColumn<bool>("allCached");
+        QTest::newRow("everything cached") << true;
+        QTest::newRow("first entry refused") << false;
+    }
+    void endBeforeStartStillEndsTheThread()
+    {
+        QFETCH(bool, allCached);
+        WorkerFolders folders;
+        writeFile(folders.cachePath(QStringLiteral("f.txt")), "cached");
+        const ManifestEntry entry =
+            entryFor(allCached ? QStringLiteral("f.txt") : QStringLiteral("../f.txt"), "cached");
+        CDownloadThread worker(QStringLiteral("http://127.0.0.1:1/"), folders.cache,
+                               folders.install, {entry});
+        QCOMPARE(worker.success(), allCached); // the run is over already
+        QSignalSpy finished(&worker, &QThread::finished);
+        worker.start(QThread::InheritPriority);
+        const bool ended = finished.wait(5000);
+        stopThread(&worker);
+        QVERIFY(ended);
+    }
+
+    // Regression: a long run of cached entries must not nest one call per entry.
+    void manyCachedEntriesNeedNoDeepStack()
+    {
+        WorkerFolders folders;
+        QList<ManifestEntry> files;
+        for (int i = 0; i < 3000; ++i) {
+            const QString name = QStringLiteral("many/%1.txt").arg(i, 5, 10, QLatin1Char('0'));
+            writeFile(folders.cachePath(name), name.toUtf8());
+            files.append(entryFor(name, name.toUtf8()));
+        }
+        bool success = false;
+        // The whole run happens inside the constructor; a small stack makes nesting crash.
+        QThread *small = QThread::create([&] {
+            CDownloadThread worker(QStringLiteral("http://127.0.0.1:1/"), folders.cache,
+                                   folders.install, files);
+            success = worker.success();
+        });
+        small->setStackSize(512 * 1024);
+        small->start();
+        QVERIFY(small->wait(60000));
+        delete small;
+        QVERIFY(success);
+        QCOMPARE(filesBelow(folders.install.path()).size(), 3000);
+    }
+
+    void applyFailureNamesTheInstalledFile()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        ScriptedServer::Response response;
+        response.body = "new";
+        server.setResponse(QStringLiteral("sub/f.txt"), response);
+        WorkerFolders folders;
+        writeFile(folders.installPath(QStringLiteral("sub/f.txt")), "old");
+        writeFile(folders.installPath(QStringLiteral("sub/f.txt.old/x")), "blocks the delete");
+        const WorkerOutcome outcome =
+            runWorker(server.url(), folders, {entryFor(QStringLiteral("sub/f.txt"), "new")});
+        QVERIFY(!outcome.success);
+        QCOMPARE(outcome.fails.size(), 1);
+        QCOMPARE(outcome.fails.first().first.absoluteFilePath(),
+                 folders.installPath(QStringLiteral("sub/f.txt")));
+        QCOMPARE(outcome.fails.first().second, QStringLiteral("删除文件f.txt.old失败"));
+        QCOMPARE(outcome.errorText, outcome.fails.first().second);
+    }
+
+    void cancelEndsTheThreadWhileTheTransferGoesOn()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        ScriptedServer::Response response;
+        response.body = "slow body";
+        response.delayMs = 1500;
+        server.setResponse(QStringLiteral("f.txt"), response);
+        WorkerFolders folders;
+        CDownloadThread worker(server.url(), folders.cache, folders.install,
+                               {entryFor(QStringLiteral("f.txt"), "slow body")});
+        QSignalSpy finished(&worker, &QThread::finished);
+        worker.start(QThread::InheritPriority);
+        worker.quit();
+        QVERIFY(finished.wait(5000));
+        QVERIFY(worker.wait(5000));
+        QVERIFY(!worker.success());
+        QCOMPARE(worker.errorText(), QString());
+        // The chain goes on as long as the worker exists.
+        QTRY_VERIFY_WITH_TIMEOUT(worker.success(), 10000);
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("f.txt"))), QByteArray("slow body"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorkerLifecycle)
+#include "tst_workerlifecycle.moc"

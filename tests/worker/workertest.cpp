@@ -1,0 +1,98 @@
+#include "workertest.h"
+
+#include "digest.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QSignalSpy>
+
+WorkerFolders::WorkerFolders()
+{
+    root.setAutoRemove(true);
+    QDir(root.path()).mkpath(QStringLiteral("cache"));
+    QDir(root.path()).mkpath(QStringLiteral("install"));
+    cache = QDir(root.filePath(QStringLiteral("cache")));
+    install = QDir(root.filePath(QStringLiteral("install")));
+}
+
+namespace workertest {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        return false;
+    file.setPermissions(file.permissions() | QFileDevice::ReadOther | QFileDevice::ReadGroup);
+    return true;
+}
+
+ManifestEntry entryFor(const QString &path, const QByteArray &content)
+{
+    ManifestEntry entry;
+    entry.path = path;
+    entry.size = content.size();
+    entry.md5 = digestText(content);
+    return entry;
+}
+
+QStringList filesBelow(const QString &dir)
+{
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files.append(QDir(dir).relativeFilePath(it.next()));
+    files.sort();
+    return files;
+}
+
+QByteArray contentFor(const QString &name, int size)
+{
+    QByteArray bytes = name.toUtf8() + ':';
+    while (bytes.size() < size)
+        bytes += QByteArray::number(bytes.size()) + ',';
+    return bytes.left(size);
+}
+
+WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
+                        const QList<ManifestEntry> &files, int transferTimeoutMs, int waitMs)
+{
+    WorkerOutcome outcome;
+    CDownloadThread worker(baseUrl, folders.cache, folders.install, files, nullptr,
+                           transferTimeoutMs);
+    QObject::connect(&worker, &CDownloadThread::downloadStarted,
+                     [&](QFileInfo file, int current, int total) {
+                         outcome.started.append({file, current});
+                         outcome.totals.append(total);
+                     });
+    QObject::connect(&worker, &CDownloadThread::downloadProgress,
+                     [&](int64_t received, int64_t total) {
+                         outcome.progress.append({qint64(received), qint64(total)});
+                     });
+    QObject::connect(&worker, &CDownloadThread::downloadFail, [&](QFileInfo file, QString message) {
+        outcome.fails.append({file, message});
+    });
+    QSignalSpy finished(&worker, &QThread::finished);
+    worker.start(QThread::InheritPriority);
+    outcome.finished = finished.wait(waitMs) || worker.isFinished();
+    stopThread(&worker);
+    QObject::disconnect(&worker, nullptr, nullptr, nullptr);
+    outcome.success = worker.success();
+    outcome.errorText = worker.errorText();
+    return outcome;
+}
+
+void stopThread(CDownloadThread *worker)
+{
+    worker->quit();
+    worker->wait(5000);
+}
+
+} // namespace workertest
