@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -92,6 +93,11 @@ int main(int argc, char *argv[])
     const QDir outDir(args.at(1));
     if (!outDir.mkpath(QStringLiteral("."))) {
         QTextStream(stderr) << "cannot create " << outDir.path() << Qt::endl;
+        return 1;
+    }
+    const QString iconPath = outDir.filePath(QStringLiteral("icon.png"));
+    if (!QImage(QStringLiteral(":/icon")).save(iconPath, "PNG")) {
+        QTextStream(stderr) << "cannot write " << iconPath << Qt::endl;
         return 1;
     }
     const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir);
