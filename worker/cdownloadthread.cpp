@@ -99,6 +99,8 @@ bool CDownloadThread::clearWayFor(const QFileInfo &target)
 
 namespace {
 
+constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
+
 // Characters that a file name may hold but that would end the path part of a URL or be
 // read as an escape: they are escaped before the text is parsed tolerantly.
 QString escapeForUrlPath(QString path)
@@ -116,9 +118,10 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
     m_body = std::make_unique<QSaveFile>(target.absoluteFilePath());
     m_bodyHash.reset();
     m_bodyBytes = 0;
+    m_bodySyncedBytes = 0;
     m_bodyTooLong = false;
     m_bodyWriteFailed = false;
-    if (!m_body->open(QIODevice::WriteOnly)) {
+    if (!m_body->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         discardBody();
         fail(target, tr("更新文件%1写入失败").arg(target.fileName()));
         return;
@@ -135,6 +138,8 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
         fail(target, tr("下载更新文件%1失败").arg(target.fileName()));
         return;
     }
+    // Bounded, so the network thread waits for us instead of buffering the file in memory.
+    reply->setReadBufferSize(ReadBufferBytes);
     // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
     connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
     connect(reply, &QNetworkReply::downloadProgress, this, &CDownloadThread::downloadProgress);

@@ -40,11 +40,16 @@ signals:
     void downloadFail(QFileInfo filename, QString errormsg);
 
 private:
+    static constexpr int ChunkBytes = 1024 * 1024;
+    static constexpr qint64 WriteBackBytes = 8 * 1024 * 1024;
+
     bool checkPaths();
     void downloadNext();
     bool clearWayFor(const QFileInfo &target);
     void sendRequest(const ManifestEntry &entry, const QFileInfo &target);
     void onReplyReadyRead();
+    bool storeChunk(QNetworkReply *reply, const char *data, qint64 size);
+    void startWriteBack();
     void onReplyFinished();
     QString checkTransfer(QNetworkReply *reply, const ManifestEntry &entry,
                           const QFileInfo &target);
@@ -73,6 +78,8 @@ private:
     std::unique_ptr<QSaveFile> m_body;
     QCryptographicHash m_bodyHash{QCryptographicHash::Md5};
     qint64 m_bodyBytes = 0;
+    qint64 m_bodySyncedBytes = 0;
+    QByteArray m_chunk;
     bool m_bodyTooLong = false;
     bool m_bodyWriteFailed = false;
 

@@ -5,6 +5,10 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
+
 namespace {
 
 int httpStatus(const QNetworkReply *reply)
@@ -14,6 +18,19 @@ int httpStatus(const QNetworkReply *reply)
 
 } // namespace
 
+// The final sync of a committed file would otherwise write the whole file at once; asking
+// the kernel to start writing as the body arrives overlaps that with the transfer.
+void CDownloadThread::startWriteBack()
+{
+#ifdef Q_OS_LINUX
+    if (m_bodyBytes - m_bodySyncedBytes < WriteBackBytes)
+        return;
+    ::sync_file_range(m_body->handle(), m_bodySyncedBytes, m_bodyBytes - m_bodySyncedBytes,
+                      SYNC_FILE_RANGE_WRITE);
+    m_bodySyncedBytes = m_bodyBytes;
+#endif
+}
+
 // Writes the body as it arrives, so a file of any size needs little memory. Nothing of
 // an answer other than 200 (an error page, a redirect) is kept.
 void CDownloadThread::onReplyReadyRead()
@@ -21,20 +38,37 @@ void CDownloadThread::onReplyReadyRead()
     auto *reply = qobject_cast<QNetworkReply *>(sender());
     if (!reply)
         return;
-    const QByteArray chunk = reply->readAll();
-    if (httpStatus(reply) != 200 || !m_body || m_bodyTooLong || m_bodyWriteFailed)
+    if (httpStatus(reply) != 200 || !m_body || m_bodyTooLong || m_bodyWriteFailed) {
+        reply->readAll();
         return;
-    m_bodyBytes += chunk.size();
+    }
+    // One reused buffer: a fresh allocation per chunk costs more than hashing it.
+    if (m_chunk.isEmpty())
+        m_chunk.resize(ChunkBytes);
+    while (reply->bytesAvailable() > 0) {
+        const qint64 got = reply->read(m_chunk.data(), m_chunk.size());
+        if (got <= 0 || !storeChunk(reply, m_chunk.constData(), got))
+            return;
+    }
+}
+
+// False when the transfer was aborted; its `finished` has then run already.
+bool CDownloadThread::storeChunk(QNetworkReply *reply, const char *data, qint64 size)
+{
+    m_bodyBytes += size;
     if (m_bodyBytes > m_files.at(m_current).size) {
         m_bodyTooLong = true;
-        reply->abort(); // finished follows at once; nothing may run after this
-        return;
+        reply->abort();
+        return false;
     }
-    m_bodyHash.addData(chunk);
-    if (m_body->write(chunk) != chunk.size()) {
+    m_bodyHash.addData(data, int(size));
+    if (m_body->write(data, size) != size) {
         m_bodyWriteFailed = true;
         reply->abort();
+        return false;
     }
+    startWriteBack();
+    return true;
 }
 
 void CDownloadThread::onReplyFinished()
