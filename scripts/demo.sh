@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# A real update end to end: builds the project, publishes a sample v1 and v2 with
+# update-publish, serves them with a private nginx on 127.0.0.1, installs v1 into a sample
+# folder and lets `update console` bring it to v2.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+echo "== Building"
+build=$(bash scripts/build.sh | tail -n 1)
+build=$(cd "$build" && pwd)
+publish_tool=$build/tools/publish/update-publish
+updater=$build/app/update
+
+# Non-ASCII file names need a UTF-8 local encoding; a forced update shows its progress
+# window, which needs a display or the offscreen platform.
+export LC_ALL=C.UTF-8
+[ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
+
+work=$(mktemp -d /tmp/update-demo.XXXXXX)
+nginx_pid=
+cleanup() {
+    if [ -n "$nginx_pid" ]; then
+        kill -QUIT "$nginx_pid" 2>/dev/null || true
+        wait "$nginx_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+chmod 755 "$work" # nginx workers run as "nobody"
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+started=$(date +%s%N)
+
+make_release() { # folder, then pairs of path and content
+    local dir=$1
+    shift
+    while [ $# -gt 0 ]; do
+        mkdir -p "$(dirname "$dir/$1")"
+        printf '%s\n' "$2" >"$dir/$1"
+        shift 2
+    done
+    # The host: records each start next to itself.
+    printf '#!/bin/sh\necho "host started with: $*" >>"$(dirname "$0")/host.log"\n' >"$dir/Host.exe"
+    chmod 755 "$dir/Host.exe"
+}
+
+echo "== Sample releases"
+make_release "$work/release-v1" \
+    readme.txt "Sample host, version 1.0" \
+    lib/core.dll "core library 1.0" \
+    "data/levels.dat" "level data that does not change" \
+    "docs/用户 手册.txt" "manual, first edition"
+make_release "$work/release-v2" \
+    readme.txt "Sample host, version 2.0" \
+    lib/core.dll "core library 2.0 with fixes" \
+    "data/levels.dat" "level data that does not change" \
+    "docs/用户 手册.txt" "manual, second edition" \
+    "data/new map.dat" "a map added in 2.0"
+
+echo "== Serving $work/root with nginx on 127.0.0.1"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/nginx/tmp" "$work/root"
+cat >"$work/nginx/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log warn;
+events { worker_connections 64; }
+http {
+    access_log $work/nginx/access.log;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    default_type application/octet-stream;
+    sendfile on;
+    server { listen 127.0.0.1:$port; root $work/root; }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
+nginx_pid=$!
+for _ in $(seq 50); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
+    sleep 0.1
+done
+
+echo "== Publishing v1"
+"$publish_tool" "$work/release-v1" "$work/root" --folder v1 --version 1.0 \
+    --server-url "http://127.0.0.1:$port" | tee "$work/publish.txt"
+url=$(sed -n 's/^URL=//p' "$work/publish.txt")
+
+echo "== Installing v1 into $work/sample"
+cp -a "$work/release-v1" "$work/sample"
+cp "$updater" "$work/sample/update"
+printf '[Update]\nURL=%s\nCache=%s\n' "$url" "$work/cache" >"$work/sample/system.cfg"
+cp -a "$work/sample" "$work/sample-before"
+
+echo "== Publishing v2 (forced)"
+"$publish_tool" "$work/release-v2" "$work/root" --folder v2 --version 2.0
+
+run_updater() {
+    local status=0
+    (cd "$work/sample" && ./update console >"$work/report.json") || status=$?
+    echo "report:    $(cat "$work/report.json")"
+    echo "exit code: $status"
+}
+echo "== update console: v1 -> v2"
+run_updater
+[ -f "$work/sample/host.log" ] && echo "host restarted: $(cat "$work/sample/host.log")"
+echo "files that changed:"
+(diff -rq "$work/sample-before" "$work/sample" || true) | sed "s|$work/||g; s/^/    /"
+echo "files fetched from the server:"
+awk '{print $7}' "$work/nginx/access.log" | grep '^/v2/' | sed 's/^/    /'
+
+echo "== update console again: nothing to do"
+run_updater
+cmp "$work/root/v2/md5.txt" "$work/sample/update_md5.info" &&
+    echo "update_md5.info equals the published v2 md5.txt"
+diff -r -x system.cfg -x update_md5.info -x '*.old' -x host.log -x update \
+    "$work/release-v2" "$work/sample" && echo "the installation equals release v2"
+
+echo "== Done in $((($(date +%s%N) - started) / 1000000)) ms after the build; stopping nginx"
