@@ -1,7 +1,5 @@
 #include "digest.h"
 
-#include "md5stream.h"
-
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -44,7 +42,7 @@ bool fileDigestText(const QString &path, QByteArray *digest)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
-    Md5Stream hash;
+    QCryptographicHash hash(QCryptographicHash::Md5);
     QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
     for (;;) {
         const qint64 got = file.read(buffer.data(), ChunkSize);
@@ -52,7 +50,7 @@ bool fileDigestText(const QString &path, QByteArray *digest)
             return false;
         if (got == 0)
             break;
-        hash.addData(buffer.constData(), got);
+        hash.addData(buffer.constData(), int(got));
     }
     if (digest)
         *digest = digestTextFromMd5(hash.result());

@@ -1,5 +1,4 @@
 #include "digest.h"
-#include "md5stream.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -44,8 +43,6 @@ private slots:
     void knownTexts_data();
     void knownTexts();
     void fromRawMd5IsByteAssembled();
-    void streamAgreesWithQt_data();
-    void streamAgreesWithQt();
     void fileAgreesWithMd5sum_data();
     void fileAgreesWithMd5sum();
     void unreadableFilesDoNotMatch_data();
@@ -85,31 +82,6 @@ void TstDigest::fromRawMd5IsByteAssembled()
     const QByteArray raw = QByteArray::fromHex("000102030405060708090a0b0c0d0eff");
     QCOMPARE(digestTextFromMd5(raw), QByteArray("03020100070605040b0a0908ff0e0d0c"));
     QVERIFY(digestTextFromMd5(QByteArray(15, 'x')).isEmpty());
-}
-
-void TstDigest::streamAgreesWithQt_data()
-{
-    QTest::addColumn<int>("pieceSize");
-    QTest::newRow("whole") << 0;
-    QTest::newRow("byte by byte") << 1;
-    QTest::newRow("pieces of 63") << 63;
-    QTest::newRow("pieces of 65") << 65;
-}
-
-// Every length around the padding boundaries, fed in pieces that straddle the blocks.
-void TstDigest::streamAgreesWithQt()
-{
-    QFETCH(int, pieceSize);
-    const QByteArray data = randomBytes(300, 7);
-    for (int length = 0; length <= data.size(); ++length) {
-        Md5Stream stream;
-        const int step = pieceSize > 0 ? pieceSize : qMax(length, 1);
-        for (int offset = 0; offset < length; offset += step)
-            stream.addData(data.constData() + offset, qMin(step, length - offset));
-        const QByteArray expected =
-            QCryptographicHash::hash(data.left(length), QCryptographicHash::Md5);
-        QVERIFY2(stream.result() == expected, qPrintable(QString::number(length)));
-    }
 }
 
 void TstDigest::fileAgreesWithMd5sum_data()
