@@ -56,6 +56,8 @@ private slots:
     void windowedForcedUpdate();
     void windowedListFetchRetryFetchesDescriptionFirst();
     void windowedOptionalFailureNotRetried();
+    void windowedOptionalFailureRetried();
+    void windowedNothingToUpdateStartsHost();
     void cancelOptionalUpdate();
     void cancelForcedUpdateStartsNewAttempt();
     void forcedUpdateFailsTwiceThenSucceeds();
@@ -238,6 +240,45 @@ void TestUpdateFlow::windowedOptionalFailureNotRetried()
     QVERIFY(harness.seen().last().retryVisible);
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
     QVERIFY(!QFileInfo::exists(server.record()));
+}
+
+void TestUpdateFlow::windowedOptionalFailureRetried()
+{
+    Server server;
+    QVERIFY(server.start());
+    const QString root = server.root.path();
+    const QByteArray list = ServerRelease::writeVersion(root, "v2", V2);
+    QFile::remove(root + "/v2/Host.dat");
+    ServerRelease::writeDescription(root, 0, "v2", "2.0");
+    DriverHarness harness;
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("update"));
+    harness.answer("CUpdateError", [root](QDialog *dialog) {
+        ServerRelease::writeVersion(root, "v2", V2);
+        DriverHarness::click("retry")(dialog);
+    });
+    harness.answer("CUpdateNoticeClass", DriverHarness::click("update"));
+    QCOMPARE(server.runWindowed(harness), 0);
+    // The retry starts a whole new attempt: the notice is shown again.
+    QCOMPARE(harness.seenNames(),
+             QStringList({"CUpdateNoticeClass", "CUpdateProgress", "CUpdateError",
+                          "CUpdateNoticeClass", "CUpdateProgress"}));
+    QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
+    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+void TestUpdateFlow::windowedNothingToUpdateStartsHost()
+{
+    Server server;
+    QVERIFY(server.start());
+    const QByteArray list = ServerRelease::writeVersion(server.root.path(), "v1", V1);
+    ServerRelease::writeDescription(server.root.path(), 1, "v1", "1.0");
+    ServerRelease::install(server.install.appDir(), V1);
+    DriverHarness harness;
+    QCOMPARE(server.runWindowed(harness), 1);
+    QVERIFY(harness.seen().isEmpty());
+    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QTRY_COMPARE(server.install.hostStarts().size(), 1);
 }
 
 void TestUpdateFlow::cancelOptionalUpdate()
