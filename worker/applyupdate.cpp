@@ -47,5 +47,10 @@ bool CDownloadThread::applyEntry(const ManifestEntry &entry, QString *error)
         *error = tr("覆盖文件%1失败").arg(installed.fileName());
         return false;
     }
+    // The cache file was created with default permissions; a replaced executable (the
+    // updater itself, on platforms with an execute bit) must stay executable.
+    if (replacing)
+        QFile::setPermissions(installed.absoluteFilePath(),
+                              QFile::permissions(old.absoluteFilePath()));
     return true;
 }

@@ -48,6 +48,22 @@ private slots:
         QCOMPARE(readFile(folders.installPath(QStringLiteral("f.txt.old"))), QByteArray("current"));
     }
 
+    void replacedFileKeepsItsPermissions()
+    {
+        WorkerFolders folders;
+        const QString tool = folders.installPath(QStringLiteral("bin/tool"));
+        writeFile(tool, "v1");
+        const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                QFileDevice::ExeOther;
+        QVERIFY(QFile::setPermissions(tool, executable));
+        const WorkerOutcome outcome =
+            runWorker(noServer, folders, {cached(folders, QStringLiteral("bin/tool"), "v2")});
+        QVERIFY(outcome.success);
+        QCOMPARE(readFile(tool), QByteArray("v2"));
+        QCOMPARE(QFile::permissions(tool) & ~QFileDevice::Permissions(0x0f00), executable);
+    }
+
     void failureAtThirdOfFiveKeepsOrder()
     {
         WorkerFolders folders;
