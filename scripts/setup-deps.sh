@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev     # fuzzing and sanitizer runs
     nginx-light                  # real HTTP server for tests, demo and benchmarks
     fonts-wqy-microhei           # Chinese text in the dialogs and preview pictures
-    python3 curl hyperfine
+    python3 curl hyperfine time bc
 )
 
 missing=()
