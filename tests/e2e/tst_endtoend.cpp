@@ -254,14 +254,8 @@ void TestEndToEnd::replacesItsOwnExecutable()
     verifyInstalled(v2, QStringLiteral("v2"));
     QVERIFY(fileBytes(m_install->updaterPath() + QStringLiteral(".old")) == running);
     // Regression: a replaced executable must stay executable, or the next run cannot start.
-    // Known fault on Linux: the worker does not carry the permissions over yet. When it does,
-    // this check passes unexpectedly: then drop the QEXPECT_FAIL and the chmod below.
-    const bool executable = QFileInfo(m_install->updaterPath()).isExecutable();
-    QEXPECT_FAIL("", "the worker drops the execute permission of a replaced file", Continue);
-    QVERIFY2(executable, "the new updater lost the execute permission of the file it replaced");
-    if (!executable)
-        QFile::setPermissions(m_install->updaterPath(),
-                              QFile::permissions(m_install->updaterPath()) | QFile::ExeOwner);
+    QVERIFY2(QFileInfo(m_install->updaterPath()).isExecutable(),
+             "the new updater lost the execute permission of the file it replaced");
 
     const UpdaterRun next = runConsole();
     QCOMPARE(next.output, NothingToDo);
