@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <memory>
 #include <signal.h>
 
 namespace {
@@ -40,6 +41,12 @@ void stopProcess(QProcess *process)
     delete process;
 }
 
+struct ProcessStopper
+{
+    void operator()(QProcess *process) const { stopProcess(process); }
+};
+using LiveProcess = std::unique_ptr<QProcess, ProcessStopper>;
+
 } // namespace
 
 class TestRunModes : public QObject
@@ -63,19 +70,17 @@ private slots:
     void defaultCacheFolderDoesNotCollideWithExecutable();
 
 private:
-    QProcess *startLiveUpdater(const TestInstall &install, BlackHole &hole);
+    LiveProcess startLiveUpdater(const TestInstall &install, BlackHole &hole);
 };
 
 // A windowed updater that holds the guard: its description fetch hangs in the black hole.
-QProcess *TestRunModes::startLiveUpdater(const TestInstall &install, BlackHole &hole)
+LiveProcess TestRunModes::startLiveUpdater(const TestInstall &install, BlackHole &hole)
 {
     install.writeConfig({{QStringLiteral("URL"), hole.url()}});
-    QProcess *live = install.start({});
+    LiveProcess live(install.start({}));
     // It connects only after it has taken the guard.
-    if (!hole.server.waitForNewConnection(15000)) {
-        stopProcess(live);
+    if (!live->waitForStarted(15000) || !hole.server.waitForNewConnection(15000))
         return nullptr;
-    }
     return live;
 }
 
@@ -141,26 +146,24 @@ void TestRunModes::restartWorksWhileAnotherUpdaterRuns()
 {
     TestInstall install;
     BlackHole hole;
-    QProcess *live = startLiveUpdater(install, hole);
+    LiveProcess live = startLiveUpdater(install, hole);
     QVERIFY(live);
     const UpdaterRun run = install.run({"restart"});
     QCOMPARE(run.exitCode, 1);
     QTRY_COMPARE(install.hostStarts().size(), 1);
-    QCOMPARE(live->state(), QProcess::Running);
-    stopProcess(live);
+    QCOMPARE(::kill(pid_t(live->processId()), 0), 0); // still alive
 }
 
 void TestRunModes::liveSecondUpdaterIsRefused()
 {
     TestInstall install;
     BlackHole hole;
-    QProcess *live = startLiveUpdater(install, hole);
+    LiveProcess live = startLiveUpdater(install, hole);
     QVERIFY(live);
     const UpdaterRun run = install.run({"console"});
     QCOMPARE(run.output, RunningReport);
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(hole.drainConnections(200), 0);
-    stopProcess(live);
     QCOMPARE(install.hostStarts().size(), 0);
 }
 
@@ -168,21 +171,20 @@ void TestRunModes::updatersInDifferentFoldersDoNotBlock()
 {
     TestInstall first, second;
     BlackHole hole;
-    QProcess *live = startLiveUpdater(first, hole);
+    LiveProcess live = startLiveUpdater(first, hole);
     QVERIFY(live);
     QCOMPARE(second.run({"console"}).output, MissingUrlReport);
-    stopProcess(live);
 }
 
 void TestRunModes::killedUpdaterDoesNotBlockNextRun()
 {
     TestInstall install;
     BlackHole hole;
-    QProcess *live = startLiveUpdater(install, hole);
+    LiveProcess live = startLiveUpdater(install, hole);
     QVERIFY(live);
     ::kill(pid_t(live->processId()), SIGKILL);
     QVERIFY(live->waitForFinished(5000));
-    delete live;
+    live.reset();
     install.writeConfig({});
     QCOMPARE(install.run({"console"}).output, MissingUrlReport);
     // And the run after that, which found no orphan, is free as well.
