@@ -18,12 +18,9 @@ export LC_ALL=C.UTF-8
 [ -n "${DISPLAY:-}" ] || export QT_QPA_PLATFORM=offscreen
 
 work=$(mktemp -d /tmp/update-demo.XXXXXX)
-nginx_pid=
+source scripts/nginx-lib.sh
 cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill -QUIT "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
+    stop_nginx
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -59,32 +56,8 @@ make_release "$work/release-v2" \
     "data/new map.dat" "a map added in 2.0"
 
 echo "== Serving $work/root with nginx on 127.0.0.1"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx/tmp" "$work/root"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log $work/nginx/access.log;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    server { listen 127.0.0.1:$port; root $work/root; }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
-nginx_pid=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-    sleep 0.1
-done
+start_nginx "$work/nginx" "$work/root"
+port=$nginx_port
 
 echo "== Publishing v1"
 "$publish_tool" "$work/release-v1" "$work/root" --folder v1 --version 1.0 \

@@ -18,12 +18,9 @@ export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
 work=$(mktemp -d /tmp/bench-release.XXXXXX)
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-nginx_pid=
+source "$(dirname "$0")/../../scripts/nginx-lib.sh"
 cleanup() {
-    if [ -n "$nginx_pid" ]; then
-        kill -QUIT "$nginx_pid" 2>/dev/null || true
-        wait "$nginx_pid" 2>/dev/null || true
-    fi
+    stop_nginx
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,33 +41,8 @@ PY
 make_release "$work/release-2000" 2000 8192
 make_release "$work/release-10000" 10000 64
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mkdir -p "$work/nginx/tmp" "$work/root"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    client_body_temp_path $work/nginx/tmp/body;
-    proxy_temp_path $work/nginx/tmp/proxy;
-    fastcgi_temp_path $work/nginx/tmp/fastcgi;
-    uwsgi_temp_path $work/nginx/tmp/uwsgi;
-    scgi_temp_path $work/nginx/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    keepalive_requests 100000;
-    server { listen 127.0.0.1:$port; root $work/root; }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" &
-nginx_pid=$!
-for _ in $(seq 50); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-    sleep 0.1
-done
+start_nginx "$work/nginx" "$work/root" off "keepalive_requests 100000;"
+port=$nginx_port
 
 # One server root per scenario, each with its own update.ini.
 publish_timed() { # release, root, folder -> seconds

@@ -11,9 +11,9 @@ ROUNDS=${BENCH_WORKER_ROUNDS:-2}
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
 
 WORK=$(mktemp -d /tmp/bench-worker.XXXXXX)
-NGINX_PID=
+source "$(dirname "$0")/../../scripts/nginx-lib.sh"
 cleanup() {
-    [ -n "$NGINX_PID" ] && kill -QUIT "$NGINX_PID" 2>/dev/null && wait "$NGINX_PID" 2>/dev/null
+    stop_nginx
     rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -36,29 +36,8 @@ PY
 printf '[Summary]\r\nUpdateType=0\r\n[Version]\r\nFolder=v2\r\nVersion=2.0\r\n' >"$WORK/root/update.ini"
 chmod -R a+rX "$WORK/root"
 
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-cat >"$WORK/prefix/nginx.conf" <<CONF
-daemon off;
-worker_processes 1;
-user root root;
-pid $WORK/prefix/nginx.pid;
-error_log $WORK/prefix/error.log warn;
-events { worker_connections 64; }
-http {
-    access_log off;
-    client_body_temp_path $WORK/prefix/tmp/body;
-    proxy_temp_path $WORK/prefix/tmp/proxy;
-    fastcgi_temp_path $WORK/prefix/tmp/fastcgi;
-    uwsgi_temp_path $WORK/prefix/tmp/uwsgi;
-    scgi_temp_path $WORK/prefix/tmp/scgi;
-    default_type application/octet-stream;
-    sendfile on;
-    server { listen 127.0.0.1:$PORT; root $WORK/root; }
-}
-CONF
-nginx -p "$WORK/prefix" -c "$WORK/prefix/nginx.conf" -e "$WORK/prefix/error.log" &
-NGINX_PID=$!
-for _ in $(seq 50); do curl -sf -o /dev/null "http://127.0.0.1:$PORT/update.ini" && break; sleep 0.1; done
+start_nginx "$WORK/prefix" "$WORK/root" off
+PORT=$nginx_port
 
 cp "$UPDATE" "$WORK/app/update"
 printf '[Update]\nURL=http://127.0.0.1:%s/\nCache=%s\n' "$PORT" "$WORK/cache" >"$WORK/app/system.cfg"
