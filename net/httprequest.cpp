@@ -37,6 +37,17 @@ void storeReplyHeaders(const QNetworkReply *reply, QMap<QByteArray, QByteArray> 
         replyHeaders->insert(header.first, header.second);
 }
 
+// The transfer layer does not report every body that fell short of its Content-Length
+// (seen once under load: a 200 cut right after its headers finished without an error).
+// A compressed body is decoded, so its announced length says nothing about what was read.
+bool matchesAnnouncedLength(const QNetworkReply *reply, const QByteArray &body)
+{
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (!announced.isValid() || reply->hasRawHeader("Content-Encoding"))
+        return true;
+    return announced.toLongLong() == body.size();
+}
+
 } // namespace
 
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
@@ -63,10 +74,14 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
     } else {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         // A 200 whose transfer broke off (short body, lost connection) is no success.
-        succeeded = status == 200 && reply->error() == QNetworkReply::NoError;
+        const bool transferred = status == 200 && reply->error() == QNetworkReply::NoError;
+        const QByteArray body = transferred ? reply->readAll() : QByteArray();
+        succeeded = transferred && matchesAnnouncedLength(reply, body);
         if (succeeded) {
             storeReplyHeaders(reply, replyHeaders);
-            *replyBody = reply->readAll();
+            *replyBody = body;
+        } else if (transferred) {
+            *errorMessage = QObject::tr("数据不完整");
         } else {
             *errorMessage = reply->errorString();
         }

@@ -245,6 +245,23 @@ private slots:
         QVERIFY(outcome.elapsedMs < 900);
     }
 
+    // Regression: a body that differs from its announced length once passed as complete.
+    void bodyDifferentFromAnnouncedLengthFails()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        // Chunked framing wins over Content-Length, so all ten bytes arrive without an error.
+        ScriptedServer::Response response =
+            scripted("a\r\n0123456789\r\n0\r\n\r\n", Ending::Complete);
+        response.contentLength = 5;
+        response.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
+        server.setResponse(QStringLiteral("mismatch"), response);
+        const Outcome outcome = get(server.url(QStringLiteral("mismatch")), 1);
+        QVERIFY(!outcome.ok);
+        QCOMPARE(outcome.body, untouchedBody);
+        QCOMPARE(outcome.message, QStringLiteral("数据不完整"));
+    }
+
     void refusedConnectionFails()
     {
         const quint16 closedPort = NginxServer::freePort();
