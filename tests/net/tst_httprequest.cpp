@@ -34,15 +34,6 @@ QByteArray randomBytes(int size)
     return bytes;
 }
 
-ScriptedServer::Response scripted(const QByteArray &body, Ending ending, qint64 partBytes = 0)
-{
-    ScriptedServer::Response response;
-    response.body = body;
-    response.ending = ending;
-    response.partBytes = partBytes;
-    return response;
-}
-
 } // namespace
 
 class TestHttpRequest : public QObject
@@ -174,7 +165,8 @@ private slots:
         QFETCH(QByteArray, payload);
         ScriptedServer server;
         QVERIFY(server.listen());
-        server.setResponse(QStringLiteral("echo"), scripted("done", Ending::Complete));
+        server.setResponse(QStringLiteral("echo"),
+                           ScriptedServer::Response::with("done", Ending::Complete));
         const Headers sent{{"X-B-Second", "2"}, {"X-A-First", "1"}};
         const Outcome outcome =
             get(server.url(QStringLiteral("echo")), 1, nullptr, sent, verb, payload);
@@ -209,7 +201,7 @@ private slots:
         ScriptedServer server;
         QVERIFY(server.listen());
         server.setResponse(QStringLiteral("slow"),
-                           scripted(randomBytes(1000), Ending(ending), 400));
+                           ScriptedServer::Response::with(randomBytes(1000), Ending(ending), 400));
         const Outcome outcome = get(server.url(QStringLiteral("slow")), 1);
         QVERIFY(!outcome.ok);
         QCOMPARE(outcome.message, timeoutMessage);
@@ -234,7 +226,7 @@ private slots:
         ScriptedServer server;
         QVERIFY(server.listen());
         ScriptedServer::Response response =
-            scripted(randomBytes(1000), Ending::CloseAfterPart, partBytes);
+            ScriptedServer::Response::with(randomBytes(1000), Ending::CloseAfterPart, partBytes);
         response.contentLength = announcedLength;
         server.setResponse(QStringLiteral("cut"), response);
         const Outcome outcome = get(server.url(QStringLiteral("cut")), 1);
@@ -252,7 +244,7 @@ private slots:
         QVERIFY(server.listen());
         // Chunked framing wins over Content-Length, so all ten bytes arrive without an error.
         ScriptedServer::Response response =
-            scripted("a\r\n0123456789\r\n0\r\n\r\n", Ending::Complete);
+            ScriptedServer::Response::with("a\r\n0123456789\r\n0\r\n\r\n", Ending::Complete);
         response.contentLength = 5;
         response.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
         server.setResponse(QStringLiteral("mismatch"), response);
@@ -282,7 +274,8 @@ private slots:
         QFETCH(int, timeoutSeconds);
         ScriptedServer server;
         QVERIFY(server.listen());
-        ScriptedServer::Response response = scripted(randomBytes(60), Ending::Trickle);
+        ScriptedServer::Response response =
+            ScriptedServer::Response::with(randomBytes(60), Ending::Trickle);
         response.trickleIntervalMs = 20;
         server.setResponse(QStringLiteral("trickle"), response);
         const Outcome outcome = get(server.url(QStringLiteral("trickle")), timeoutSeconds);
@@ -302,8 +295,10 @@ private slots:
         QFETCH(int, secondTimeout);
         ScriptedServer server;
         QVERIFY(server.listen());
-        server.setResponse(QStringLiteral("fast"), scripted("fast", Ending::Complete));
-        ScriptedServer::Response delayed = scripted("delayed", Ending::Complete);
+        server.setResponse(QStringLiteral("fast"),
+                           ScriptedServer::Response::with("fast", Ending::Complete));
+        ScriptedServer::Response delayed =
+            ScriptedServer::Response::with("delayed", Ending::Complete);
         delayed.delayMs = 1500;
         server.setResponse(QStringLiteral("delayed"), delayed);
 

@@ -35,6 +35,17 @@ public:
         bool sendContentLength = true;
         qint64 contentLength = -1; // -1: the body's real length
         int delayMs = 0;           // wait before answering at all
+
+        // A 200 with `body`, ended as `ending` (after `partBytes` for the *AfterPart endings).
+        static Response with(const QByteArray &body, Ending ending = Ending::Complete,
+                             qint64 partBytes = 0)
+        {
+            Response response;
+            response.body = body;
+            response.ending = ending;
+            response.partBytes = partBytes;
+            return response;
+        }
     };
     // One request as received; the body is read up to its Content-Length.
     struct Request

@@ -15,15 +15,6 @@ namespace {
 
 const QByteArray body = contentFor(QStringLiteral("payload"), 200000);
 
-Response answer(const QByteArray &bytes, Ending ending = Ending::Complete, qint64 partBytes = 0)
-{
-    Response response;
-    response.body = bytes;
-    response.ending = ending;
-    response.partBytes = partBytes;
-    return response;
-}
-
 } // namespace
 
 class TestDownloadFaults : public QObject
@@ -43,27 +34,34 @@ private slots:
         const int normal = CDownloadThread::DefaultTransferTimeoutMs;
 
         QTest::newRow("one byte short")
-            << answer(body.left(body.size() - 1)) << entry << normal << size;
-        QTest::newRow("one byte long") << answer(body + 'x') << entry << normal << size;
-        Response lyingLength = answer(body);
+            << ScriptedServer::Response::with(body.left(body.size() - 1)) << entry << normal
+            << size;
+        QTest::newRow("one byte long")
+            << ScriptedServer::Response::with(body + 'x') << entry << normal << size;
+        Response lyingLength = ScriptedServer::Response::with(body);
         lyingLength.contentLength = body.size() - 1;
         QTest::newRow("length lies short") << lyingLength << entry << normal << size;
         ManifestEntry wrongDigest = entry;
         wrongDigest.md5 = digestTextFor("something else");
-        QTest::newRow("wrong digest") << answer(body) << wrongDigest << normal << digest;
+        QTest::newRow("wrong digest")
+            << ScriptedServer::Response::with(body) << wrongDigest << normal << digest;
         ManifestEntry upperCase = entry;
         upperCase.md5 = entry.md5.toUpper();
-        QTest::newRow("upper-case digest") << answer(body) << upperCase << normal << digest;
+        QTest::newRow("upper-case digest")
+            << ScriptedServer::Response::with(body) << upperCase << normal << digest;
         QTest::newRow("cut mid-body")
-            << answer(body, Ending::CloseAfterPart, body.size() / 2) << entry << normal << size;
+            << ScriptedServer::Response::with(body, Ending::CloseAfterPart, body.size() / 2)
+            << entry << normal << size;
         QTest::newRow("stall after headers")
-            << answer(body, Ending::StallAfterHeaders) << entry << 1000 << network;
+            << ScriptedServer::Response::with(body, Ending::StallAfterHeaders) << entry << 1000
+            << network;
         QTest::newRow("stall mid-body")
-            << answer(body, Ending::StallAfterPart, 1000) << entry << 1000 << network;
+            << ScriptedServer::Response::with(body, Ending::StallAfterPart, 1000) << entry << 1000
+            << network;
         // The body is refused as soon as it outgrows the list; no time-out is needed for that.
         QTest::newRow("too long, then stalls")
-            << answer(body + body, Ending::StallAfterPart, body.size() + 10) << entry << normal
-            << size;
+            << ScriptedServer::Response::with(body + body, Ending::StallAfterPart, body.size() + 10)
+            << entry << normal << size;
     }
     void badBodiesAreNeverStored()
     {
@@ -93,7 +91,8 @@ private slots:
     {
         ScriptedServer server;
         QVERIFY(server.listen());
-        Response response = answer(body.left(3000), ScriptedServer::Ending::Trickle);
+        Response response =
+            ScriptedServer::Response::with(body.left(3000), ScriptedServer::Ending::Trickle);
         response.trickleChunk = 1000;
         response.trickleIntervalMs = 250;
         response.sendContentLength = false;
@@ -112,8 +111,8 @@ private slots:
         ScriptedServer server;
         QVERIFY(server.listen());
         const QByteArray second = contentFor(QStringLiteral("second"), 5000);
-        server.setResponse(QStringLiteral("a.bin"), answer(body));
-        server.setResponse(QStringLiteral("b.bin"), answer(second));
+        server.setResponse(QStringLiteral("a.bin"), ScriptedServer::Response::with(body));
+        server.setResponse(QStringLiteral("b.bin"), ScriptedServer::Response::with(second));
         WorkerFolders folders;
         const WorkerOutcome outcome = runWorker(
             server.url(), folders,
