@@ -1,25 +1,13 @@
 #include "publisher.h"
 
 #include "digest.h"
+#include "listformat.h"
 #include "manifest.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
-
-namespace {
-
-// The parser decodes paths from the local 8-bit encoding, so a list written for another
-// code page is read back through that code page first.
-QByteArray asLocalText(const QByteArray &listBytes, QTextCodec *codec)
-{
-    if (codec == QTextCodec::codecForLocale())
-        return listBytes;
-    return codec->toUnicode(listBytes).toLocal8Bit();
-}
-
-} // namespace
 
 bool verifyPublishedFolder(const QString &folderPath, QTextCodec *codec, int expectedCount,
                            QString *error)
@@ -30,7 +18,7 @@ bool verifyPublishedFolder(const QString &folderPath, QTextCodec *codec, int exp
         *error = QStringLiteral("cannot read back %1").arg(list.fileName());
         return false;
     }
-    const Manifest manifest = parseManifest(asLocalText(list.readAll(), codec));
+    const Manifest manifest = parseManifest(listAsLocalText(list.readAll(), codec));
     if (manifest.size() != expectedCount) {
         *error = QStringLiteral("md5.txt reads back as %1 entries, expected %2")
                      .arg(manifest.size())
