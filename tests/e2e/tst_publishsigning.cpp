@@ -348,6 +348,9 @@ void TestPublishSigning::verifyCatchesChanges_data()
     QTest::newRow("changed sha256.txt")
         << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
         << QByteArray("not match Sha256List");
+    QTest::newRow("file's line in sha256.txt")
+        << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
+        << QByteArray("abc.txt differs from its SHA-256 in sha256.txt");
     QTest::newRow("changed description")
         << QStringLiteral("update.ini") << QByteArray("Version=v1") << QByteArray("Version=v9")
         << QByteArray("does not verify update.ini");
