@@ -1,30 +1,17 @@
-// update-publish signing releases and checking them, referee'd by the OpenSSL command line.
-#include "publishrun.h"
+// update-publish signing releases, referee'd by the OpenSSL command line and sha256sum.
+#include "signingfixture.h"
 
 #include "manifest.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QFileInfo>
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTest>
 
-namespace {
-
-QByteArray sha256sum(const QString &path)
-{
-    return runTool(QStringLiteral("sha256sum"), {path}).output.left(64);
-}
-
-} // namespace
-
-class TestPublishSigning : public QObject
+class TestPublishSigning : public SigningFixture
 {
     Q_OBJECT
 
 private slots:
-    void init();
+    void init() { QVERIFY(setUp()); }
     void keygenWritesUsableKeyPair();
     void keygenNeverReplacesAKey();
     void signedReleaseListsSha256OfEveryFile();
@@ -39,56 +26,7 @@ private slots:
     void signingAnUnchangedFolderAddsItsSha256List();
     void refusesUnusableSigning_data();
     void refusesUnusableSigning();
-    void verifyAcceptsWhatItPublished();
-    void verifyCatchesChanges_data();
-    void verifyCatchesChanges();
-
-private:
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
-    QString root() const { return path(QStringLiteral("root")); }
-    QString keyFile(const QString &name) const
-    {
-        return path(name + QStringLiteral("/update-signing.key"));
-    }
-    ToolRun keygen(const QString &name) const
-    {
-        return runPublish({QStringLiteral("--keygen"), path(name)});
-    }
-    ToolRun publish(const QString &folder, const QStringList &extra) const
-    {
-        return runPublish(QStringList{path(QStringLiteral("release")), root(),
-                                      QStringLiteral("--folder"), folder} +
-                          extra);
-    }
-    ToolRun publishSigned(const QString &folder, const QStringList &extra = {}) const
-    {
-        return publish(folder,
-                       QStringList{QStringLiteral("--sign"), keyFile(QStringLiteral("a"))} + extra);
-    }
-    ToolRun verify(const QString &keyName = QStringLiteral("a")) const
-    {
-        return runPublish({QStringLiteral("--verify"), root(), QStringLiteral("--public-key"),
-                           path(keyName + QStringLiteral("/update-signing.pub"))});
-    }
-    qint64 sequence() const
-    {
-        return QSettings(root() + QStringLiteral("/update.ini"), QSettings::IniFormat)
-            .value(QStringLiteral("Release/Sequence"))
-            .toLongLong();
-    }
-
-    QScopedPointer<QTemporaryDir> m_dir;
 };
-
-void TestPublishSigning::init()
-{
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
-    QVERIFY(putFile(path(QStringLiteral("release")), QStringLiteral("doc/abc.txt"), "abc"));
-    QVERIFY(putFile(path(QStringLiteral("release")), QStringLiteral("bin/host.dll"),
-                    QByteArray(70000, 'h')));
-    QVERIFY(keygen(QStringLiteral("a")).exitCode == 0);
-}
 
 void TestPublishSigning::keygenWritesUsableKeyPair()
 {
@@ -319,74 +257,6 @@ void TestPublishSigning::refusesUnusableSigning()
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.errors.startsWith("update-publish: "));
     QVERIFY(!QFileInfo::exists(root()));
-}
-
-void TestPublishSigning::verifyAcceptsWhatItPublished()
-{
-    QVERIFY(publishSigned(QStringLiteral("v1"), {QStringLiteral("--expires"), QStringLiteral("9")})
-                .exitCode == 0);
-    const ToolRun run = verify();
-    QVERIFY2(run.exitCode == 0, run.errors.constData());
-    QVERIFY2(run.output.startsWith("OK: "), run.output.constData());
-    QVERIFY2(run.output.contains("Sequence 1") && run.output.contains("2 files checked"),
-             run.output.constData());
-}
-
-void TestPublishSigning::verifyCatchesChanges_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QByteArray>("from");
-    QTest::addColumn<QByteArray>("to");
-    QTest::addColumn<QByteArray>("problem");
-    const QByteArray abcSha = "ba7816bf";
-    QTest::newRow("changed file") << QStringLiteral("v1/doc/abc.txt") << QByteArray("abc")
-                                  << QByteArray("abd") << QByteArray("differs from its MD5");
-    QTest::newRow("removed file") << QStringLiteral("v1/bin/host.dll") << QByteArray()
-                                  << QByteArray() << QByteArray("host.dll is missing");
-    QTest::newRow("changed md5.txt") << QStringLiteral("v1/md5.txt") << QByteArray("\r\n")
-                                     << QByteArray("\n") << QByteArray("not match Md5List");
-    QTest::newRow("changed sha256.txt")
-        << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
-        << QByteArray("not match Sha256List");
-    QTest::newRow("file's line in sha256.txt")
-        << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
-        << QByteArray("abc.txt differs from its SHA-256 in sha256.txt");
-    QTest::newRow("changed description")
-        << QStringLiteral("update.ini") << QByteArray("Version=v1") << QByteArray("Version=v9")
-        << QByteArray("does not verify update.ini");
-    QTest::newRow("changed signature") << QStringLiteral("update.ini.sig") << QByteArray("flip")
-                                       << QByteArray() << QByteArray("does not verify update.ini");
-    QTest::newRow("removed signature") << QStringLiteral("update.ini.sig") << QByteArray()
-                                       << QByteArray() << QByteArray("update.ini.sig is missing");
-    QTest::newRow("another key") << QStringLiteral("b") << QByteArray() << QByteArray()
-                                 << QByteArray("不是由受信任的密钥签名的");
-}
-
-void TestPublishSigning::verifyCatchesChanges()
-{
-    QFETCH(QString, file);
-    QFETCH(QByteArray, from);
-    QFETCH(QByteArray, to);
-    QFETCH(QByteArray, problem);
-    QVERIFY(publishSigned(QStringLiteral("v1")).exitCode == 0);
-    QVERIFY(verify().exitCode == 0);
-    const QString target = root() + QLatin1Char('/') + file;
-    QByteArray bytes = fileBytes(target);
-    if (file == QLatin1String("b")) {
-        QVERIFY(keygen(file).exitCode == 0);
-    } else if (from.isEmpty()) {
-        QVERIFY(QFile::remove(target));
-    } else if (from == "flip") {
-        const int at = bytes.lastIndexOf(' ') + 3;
-        bytes[at] = bytes.at(at) == 'A' ? 'B' : 'A';
-        QVERIFY(putFile(root(), file, bytes));
-    } else {
-        QVERIFY(bytes.contains(from));
-        QVERIFY(putFile(root(), file, bytes.replace(from, to)));
-    }
-    const ToolRun run = verify(file == QLatin1String("b") ? file : QStringLiteral("a"));
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.errors.contains(problem), run.errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPublishSigning)
