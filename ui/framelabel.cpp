@@ -12,7 +12,6 @@
 FrameLabel::FrameLabel(QWidget *parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
-    setTextInteractionFlags(Qt::TextSelectableByMouse);
 }
 
 void FrameLabel::setFullText(const QString &text)
@@ -80,9 +79,14 @@ void FrameLabel::contextMenuEvent(QContextMenuEvent *event)
     // menu's entries white on a light menu.
     QMenu menu(window());
     const char *context = "FrameLabel";
-    QAction *copy = menu.addAction(QCoreApplication::translate(context, "复制"), this,
-                                   &FrameLabel::copySelection);
-    copy->setEnabled(hasSelectedText());
+    // With nothing selected, "复制" copies the whole text.
+    QAction *copy = menu.addAction(QCoreApplication::translate(context, "复制"), this, [this] {
+        if (hasSelectedText())
+            copySelection();
+        else
+            QGuiApplication::clipboard()->setText(m_fullText);
+    });
+    copy->setEnabled(!m_fullText.isEmpty());
     menu.addAction(QCoreApplication::translate(context, "全选"), this,
                    [this] { setSelection(0, text().size()); });
     menu.exec(event->globalPos());
@@ -90,6 +94,11 @@ void FrameLabel::contextMenuEvent(QContextMenuEvent *event)
 
 void FrameLabel::showFittingText()
 {
+    // Qt lays selectable text out from the top, so a line taller than the label (a large
+    // system font) would lose its lower part. Such a line is drawn plainly, centred; the
+    // context menu still copies it.
+    const bool lineFits = fontMetrics().height() <= contentsRect().height();
+    setTextInteractionFlags(lineFits ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
     const int room = contentsRect().width() - 2 * margin();
     const QString shown = fontMetrics().elidedText(m_fullText, Qt::ElideRight, room);
     if (shown != text())

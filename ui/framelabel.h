@@ -6,7 +6,8 @@
 // A one-line label of the dialogs for texts of any length. A text wider than the label is
 // shown elided at the end with "…" and becomes the label's tool tip. The text can be selected
 // with the mouse and copied (Ctrl+C or the context menu); a copied selection that reaches the
-// "…" includes the hidden rest, so the whole text can go into a support request.
+// "…" includes the hidden rest, and "复制" with nothing selected copies the whole text, so it
+// can go into a support request.
 // Texts are shown as plain text: messages and version texts come from the network.
 class FrameLabel : public QLabel
 {

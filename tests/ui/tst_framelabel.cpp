@@ -59,6 +59,34 @@ QWidget *shownToolTip()
     return nullptr;
 }
 
+struct MenuSeen
+{
+    QStringList entries;
+    double textContrast = 0;
+};
+
+// Opens the label's context menu as a right click does and chooses `entry` in it.
+MenuSeen useContextMenu(FrameLabel *label, const QString &entry)
+{
+    MenuSeen seen;
+    QTimer::singleShot(0, [&seen, entry] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction *action : menu->actions())
+            seen.entries << action->text();
+        seen.textContrast = textContrastOf(menu);
+        for (QAction *action : menu->actions())
+            if (action->text() == entry)
+                action->trigger();
+        menu->close();
+    });
+    const QPoint at(10, 12);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, label->mapToGlobal(at));
+    QApplication::sendEvent(label, &event);
+    return seen;
+}
+
 } // namespace
 
 class TestFrameLabel : public QObject
@@ -74,6 +102,8 @@ private slots:
     void shownAsPlainText();
     void toolTipTextWhiteOnLightTip();
     void contextMenuTextWhiteOnLightMenu();
+    void copyWithNothingSelectedCopiesWholeText();
+    void lineTallerThanLabelDrawnPlainly();
 };
 
 void TestFrameLabel::elision_data()
@@ -192,31 +222,41 @@ void TestFrameLabel::contextMenuTextWhiteOnLightMenu()
     LabelOnDialog on(text);
     on.dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&on.dialog));
-    QStringList entries;
-    double ratio = 0;
-    auto useMenu = [&](const QString &entry) {
-        QTimer::singleShot(0, [&, entry] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            entries.clear();
-            for (QAction *action : menu->actions())
-                entries << action->text();
-            ratio = textContrastOf(menu);
-            for (QAction *action : menu->actions())
-                if (action->text() == entry)
-                    action->trigger();
-            menu->close();
-        });
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 12),
-                                on.label->mapToGlobal(QPoint(10, 12)));
-        QApplication::sendEvent(on.label, &event);
-    };
     QApplication::clipboard()->clear();
-    useMenu(QStringLiteral("全选"));
-    useMenu(QStringLiteral("复制"));
-    QCOMPARE(entries, QStringList({"复制", "全选"}));
-    QVERIFY2(ratio >= 4.5, qPrintable(QString::number(ratio)));
+    useContextMenu(on.label, QStringLiteral("全选"));
+    const MenuSeen seen = useContextMenu(on.label, QStringLiteral("复制"));
+    QCOMPARE(seen.entries, QStringList({"复制", "全选"}));
+    QVERIFY2(seen.textContrast >= 4.5, qPrintable(QString::number(seen.textContrast)));
+    QCOMPARE(QApplication::clipboard()->text(), text);
+}
+
+void TestFrameLabel::copyWithNothingSelectedCopiesWholeText()
+{
+    const QString text = longText(QStringLiteral("server replied: Not Found "));
+    LabelOnDialog on(text);
+    on.dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&on.dialog));
+    QApplication::clipboard()->clear();
+    QVERIFY(!on.label->hasSelectedText());
+    useContextMenu(on.label, QStringLiteral("复制"));
+    QCOMPARE(QApplication::clipboard()->text(), text);
+}
+
+void TestFrameLabel::lineTallerThanLabelDrawnPlainly()
+{
+    const QString text = longText(QStringLiteral("网络错误 "));
+    LabelOnDialog on(text);
+    QVERIFY(on.label->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+    QFont large = on.label->font();
+    large.setPixelSize(40); // a large system font: the line no longer fits in 24 pixels
+    on.label->setFont(large);
+    QCOMPARE(on.label->textInteractionFlags(), Qt::NoTextInteraction);
+    QVERIFY(on.label->isElided()); // elided for the larger font as well
+    QVERIFY(on.label->fontMetrics().horizontalAdvance(on.label->text()) <= on.label->width());
+    on.dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&on.dialog));
+    QApplication::clipboard()->clear();
+    useContextMenu(on.label, QStringLiteral("复制"));
     QCOMPARE(QApplication::clipboard()->text(), text);
 }
 
