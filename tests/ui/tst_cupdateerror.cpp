@@ -96,6 +96,7 @@ private slots:
     void returnRetriesWhateverHasFocus();
     void returnStopsRetryingAfterDownloadClick();
     void returnOpensNothingWhenDownloadIsAlone();
+    void escapeClosesWithFocusOnMessage();
     void longMessageElidedWithWholeTextAsToolTip();
 
 private:
@@ -320,6 +321,22 @@ void TestCUpdateError::returnOpensNothingWhenDownloadIsAlone()
     QVERIFY(openAfterKeys);
     QCOMPARE(result, 0);
     QVERIFY(catcher.urls.isEmpty());
+}
+
+void TestCUpdateError::escapeClosesWithFocusOnMessage()
+{
+    CUpdateError dialog;
+    dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
+    QString focused;
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        moveFocus(dialog, Focus::ClickMessage);
+        focused = focusName();
+        pressKey(dialog, Qt::Key_Escape);
+    });
+    QCOMPARE(focused, QStringLiteral("error"));
+    QCOMPARE(result, 0);
 }
 
 void TestCUpdateError::longMessageElidedWithWholeTextAsToolTip()
