@@ -3,12 +3,16 @@
 
 #include <QApplication>
 
+#include <memory>
+
 int main(int argc, char **argv)
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     selectPlatformWithoutDisplay(argc, argv);
+    auto startFailureExit = std::make_unique<PlatformStartFailureExit>();
     QApplication app(argc, argv);
+    startFailureExit.reset();
 
     // Qt has removed its own options from argv by now; the mode is read from what remains.
     DriverSettings settings;
