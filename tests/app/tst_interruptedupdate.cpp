@@ -67,6 +67,10 @@ struct KillFigures
 {
     int points = 0;
     int inApply = 0;
+    qint64 recoveryUs = 0; // from the start of a run to the end of its recovery
+    int recoveryKills = 0;
+    int recoveryCut = 0;    // the journal was still there after the kill
+    int recoveryMidway = 0; // ... and the recovery had already changed files
     QMap<QString, int> states; // journal state found after the kill
 };
 
@@ -85,6 +89,9 @@ private:
     void resetInstallation(const TestInstall &install, const QString &cache) const;
     qint64 runUntilJournal(const TestInstall &install, qint64 delayUs, bool *sawJournal) const;
     void checkWholeAfterKill(const QString &appDir) const;
+    qint64 timeToRecover(const TestInstall &install) const;
+    void interruptRecovery(const TestInstall &install, qint64 delayUs,
+                           KillFigures *figures) const;
     void checkEndState(const QString &appDir) const;
     qint64 measureApply(const TestInstall &install, const QString &cache);
 
@@ -158,6 +165,10 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
         checkWholeAfterKill(install.appDir());
         if (QTest::currentTestFailed())
             return;
+        if (journalFile.exists() && figures.recoveryUs == 0)
+            figures.recoveryUs = timeToRecover(install);
+        else if (journalFile.exists())
+            interruptRecovery(install, figures.recoveryUs * (6 + i % 5) / 10, &figures);
         const UpdaterRun next = install.run({QStringLiteral("console")});
         QVERIFY2(next.finished && (next.exitCode == 0 || next.exitCode == 1), next.output.constData());
         checkEndState(install.appDir());
@@ -167,8 +178,11 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
     QStringList states;
     for (auto it = figures.states.cbegin(); it != figures.states.cend(); ++it)
         states.append(it.key() + QLatin1Char('=') + QString::number(it.value()));
-    qInfo("%d kill points, %d landed in the apply (journal states: %s); apply took ~%lld us",
-          figures.points, figures.inApply, qPrintable(states.join(QLatin1Char(' '))), applyUs);
+    qInfo("%d kill points, %d landed in the apply (journal states: %s); apply took ~%lld us; "
+          "%d recovering runs killed: %d before the recovery ended, %d of them after it had "
+          "changed files",
+          figures.points, figures.inApply, qPrintable(states.join(QLatin1Char(' '))), applyUs,
+          figures.recoveryKills, figures.recoveryCut, figures.recoveryMidway);
     // Timing varies with the machine's load; most kills still land in the apply.
     QVERIFY(figures.inApply >= applyKills / 4);
 }
@@ -234,6 +248,43 @@ void TestInterruptedUpdate::checkWholeAfterKill(const QString &appDir) const
     }
     const QByteArray record = TestInstall::readFile(appDir + QStringLiteral("/update_md5.info"));
     QVERIFY(record == m_previousList || record == m_nextList);
+}
+
+// How long a run takes from its start until it has recovered from a left-over journal.
+qint64 TestInterruptedUpdate::timeToRecover(const TestInstall &install) const
+{
+    const QString journal = install.appDir() + QStringLiteral("/update_md5.info.journal");
+    QElapsedTimer clock;
+    clock.start();
+    QProcess *run = install.start({QStringLiteral("console")});
+    while (QFileInfo::exists(journal) && clock.elapsed() < 30000)
+        QThread::usleep(20);
+    const qint64 elapsedUs = clock.nsecsElapsed() / 1000;
+    run->waitForFinished(30000);
+    delete run;
+    return elapsedUs;
+}
+
+// Kills the run that finds the journal while it recovers (or just before it does).
+void TestInterruptedUpdate::interruptRecovery(const TestInstall &install, qint64 delayUs,
+                                              KillFigures *figures) const
+{
+    const QStringList before = filesBelow(install.appDir());
+    QElapsedTimer clock;
+    clock.start();
+    QProcess *run = install.start({QStringLiteral("console")});
+    while (clock.nsecsElapsed() / 1000 < delayUs)
+        QThread::usleep(10);
+    run->kill();
+    run->waitForFinished(10000);
+    delete run;
+    ++figures->recoveryKills;
+    if (QFileInfo::exists(install.appDir() + QStringLiteral("/update_md5.info.journal"))) {
+        ++figures->recoveryCut;
+        if (filesBelow(install.appDir()) != before)
+            ++figures->recoveryMidway;
+    }
+    checkWholeAfterKill(install.appDir());
 }
 
 void TestInterruptedUpdate::checkEndState(const QString &appDir) const
