@@ -28,10 +28,10 @@ Manifest readRecord(const QDir &installDir)
 bool isDiskFile(const QString &path)
 {
     const QString native = QDir::toNativeSeparators(path);
-    HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()),
-                                FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()), FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool disk = GetFileType(handle) == FILE_TYPE_DISK;

@@ -28,8 +28,7 @@ QString firstMissingFolder(const QString &path)
 
 ApplyTransaction::ApplyTransaction(QDir installDir, UpdateJournal journal)
     : m_installDir(installDir), m_journal(journal)
-{
-}
+{}
 
 UpdateJournal ApplyTransaction::plan(const QDir &cacheDir, const QDir &installDir,
                                      const QList<ManifestEntry> &files)
@@ -179,8 +178,7 @@ bool ApplyTransaction::undoEntry(int index) const
 // A folder at the staged name was in the way, not made by the update: it stays.
 bool ApplyTransaction::removeStaged(const Paths &paths) const
 {
-    return fileops::kindOf(paths.staged) == fileops::Kind::Folder ||
-           fileops::remove(paths.staged);
+    return fileops::kindOf(paths.staged) == fileops::Kind::Folder || fileops::remove(paths.staged);
 }
 
 void ApplyTransaction::removeCreatedFolders(const JournalEntry &entry, const Paths &paths) const

@@ -13,7 +13,10 @@ namespace fileops {
 // What stands at a path, without following a symbolic link at the path itself.
 enum class Kind { Missing, File, Folder, Other };
 Kind kindOf(const QString &path);
-inline bool exists(const QString &path) { return kindOf(path) != Kind::Missing; }
+inline bool exists(const QString &path)
+{
+    return kindOf(path) != Kind::Missing;
+}
 
 // Renames `from` to `to`, replacing a file at `to` in one step: `to` holds either its
 // previous content or the new one, never nothing.

@@ -19,9 +19,15 @@ const wchar_t *wide(const QString &nativePath)
     return reinterpret_cast<const wchar_t *>(nativePath.utf16());
 }
 
+// Absolute, with backslashes; a long path gets the prefix that lifts the MAX_PATH limit.
 QString native(const QString &path)
 {
-    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (absolute.size() < MAX_PATH - 12 || absolute.startsWith(QLatin1String("\\\\?\\")))
+        return absolute;
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2);
+    return QStringLiteral("\\\\?\\") + absolute;
 }
 
 bool inUse(DWORD error)
@@ -32,8 +38,7 @@ bool inUse(DWORD error)
 
 // Calls `operation` until it succeeds, fails for another reason than a file in use, or
 // about five seconds have passed.
-template <typename Operation>
-bool retryWhileInUse(Operation operation)
+template <typename Operation> bool retryWhileInUse(Operation operation)
 {
     static const DWORD pausesMs[] = {50, 100, 200, 400, 800, 1200, 1200, 1200};
     for (DWORD pause : pausesMs) {
@@ -93,9 +98,8 @@ bool remove(const QString &path)
     const QString target = native(path);
     if (kindOf(path) == Kind::Missing)
         return true;
-    return retryWhileInUse([&] {
-        return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
-    });
+    return retryWhileInUse(
+        [&] { return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND; });
 }
 
 bool removeEmptyFolder(const QString &path)

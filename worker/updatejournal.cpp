@@ -71,8 +71,7 @@ bool UpdateJournal::write(const QDir &installDir) const
 bool UpdateJournal::read(const QDir &installDir)
 {
     QFile file(pathIn(installDir));
-    if (fileops::kindOf(file.fileName()) != fileops::Kind::File ||
-        !file.open(QIODevice::ReadOnly))
+    if (fileops::kindOf(file.fileName()) != fileops::Kind::File || !file.open(QIODevice::ReadOnly))
         return false;
     return fromJson(file.readAll());
 }

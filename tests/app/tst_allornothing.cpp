@@ -90,8 +90,10 @@ void TestAllOrNothing::failureAtThirdOfFiveChangesNothing_data()
 {
     QTest::addColumn<QString>("obstacle");
     QTest::addColumn<QString>("message");
-    QTest::newRow("folder at the old copy's name") << "folder" << "删除文件3.dll.old失败";
-    QTest::newRow("name at the length limit") << "long name" << "重命名%1为%1.old失败";
+    QTest::newRow("folder at the old copy's name") << "folder"
+                                                   << "删除文件3.dll.old失败";
+    QTest::newRow("name at the length limit") << "long name"
+                                              << "重命名%1为%1.old失败";
 }
 
 void TestAllOrNothing::failureAtThirdOfFiveChangesNothing()
@@ -183,9 +185,8 @@ void TestAllOrNothing::restartTouchesNothingWhileAnUpdaterRuns()
     TestInstall install;
     QVERIFY(install.isValid());
     const QString cache = install.rootPath() + "/cache";
-    install.writeConfig(
-        {{"URL", QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())},
-         {"Cache", cache}});
+    install.writeConfig({{"URL", QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())},
+                         {"Cache", cache}});
     installWithOldCopies(install, served.path());
     std::unique_ptr<QProcess> live(install.start({"console"}));
     QVERIFY(live->waitForStarted(10000));

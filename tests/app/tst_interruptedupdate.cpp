@@ -69,8 +69,8 @@ struct KillFigures
     int inApply = 0;
     qint64 recoveryUs = 0; // from the start of a run to the end of its recovery
     int recoveryKills = 0;
-    int recoveryCut = 0;    // the journal was still there after the kill
-    int recoveryMidway = 0; // ... and the recovery had already changed files
+    int recoveryCut = 0;       // the journal was still there after the kill
+    int recoveryMidway = 0;    // ... and the recovery had already changed files
     QMap<QString, int> states; // journal state found after the kill
 };
 
@@ -90,8 +90,7 @@ private:
     qint64 runUntilJournal(const TestInstall &install, qint64 delayUs, bool *sawJournal) const;
     void checkWholeAfterKill(const QString &appDir) const;
     qint64 timeToRecover(const TestInstall &install) const;
-    void interruptRecovery(const TestInstall &install, qint64 delayUs,
-                           KillFigures *figures) const;
+    void interruptRecovery(const TestInstall &install, qint64 delayUs, KillFigures *figures) const;
     void checkEndState(const QString &appDir) const;
     qint64 measureApply(const TestInstall &install, const QString &cache);
 
@@ -129,9 +128,10 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
     TestInstall install;
     QVERIFY(install.isValid());
     QTemporaryDir otherVolume(cacheRoot + QStringLiteral("/update-cache-XXXXXX"));
-    const QString cache = cacheRoot.isEmpty() ? install.rootPath() + QStringLiteral("/cache")
-                                              : otherVolume.path();
-    install.writeConfig({{QStringLiteral("URL"), m_nginx->url()}, {QStringLiteral("Cache"), cache}});
+    const QString cache =
+        cacheRoot.isEmpty() ? install.rootPath() + QStringLiteral("/cache") : otherVolume.path();
+    install.writeConfig(
+        {{QStringLiteral("URL"), m_nginx->url()}, {QStringLiteral("Cache"), cache}});
 
     const qint64 applyUs = measureApply(install, cache);
     KillFigures figures;
@@ -170,7 +170,8 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
         else if (journalFile.exists())
             interruptRecovery(install, figures.recoveryUs * (6 + i % 5) / 10, &figures);
         const UpdaterRun next = install.run({QStringLiteral("console")});
-        QVERIFY2(next.finished && (next.exitCode == 0 || next.exitCode == 1), next.output.constData());
+        QVERIFY2(next.finished && (next.exitCode == 0 || next.exitCode == 1),
+                 next.output.constData());
         checkEndState(install.appDir());
         if (QTest::currentTestFailed())
             return;
@@ -192,8 +193,8 @@ void TestInterruptedUpdate::resetInstallation(const TestInstall &install,
 {
     const QStringList keep = {QStringLiteral("update"), QStringLiteral("Host.exe"),
                               QStringLiteral("system.cfg")};
-    for (const QString &name : QDir(install.appDir()).entryList(QDir::AllEntries | QDir::Hidden |
-                                                               QDir::NoDotAndDotDot)) {
+    for (const QString &name :
+         QDir(install.appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
         const QString path = install.appDir() + QLatin1Char('/') + name;
         if (!keep.contains(name) && !QDir(path).removeRecursively())
             QFile::remove(path);
@@ -241,9 +242,9 @@ void TestInterruptedUpdate::checkWholeAfterKill(const QString &appDir) const
         const QString path = appDir + QLatin1Char('/') + it.key();
         const QByteArray content = TestInstall::readFile(path);
         const bool wasThere = m_previous.contains(it.key());
-        const bool whole = content == it.value() ||
-                           (wasThere ? content == m_previous.value(it.key())
-                                     : !QFileInfo::exists(path));
+        const bool whole =
+            content == it.value() ||
+            (wasThere ? content == m_previous.value(it.key()) : !QFileInfo::exists(path));
         QVERIFY2(whole, qPrintable(it.key() + QStringLiteral(" is neither version")));
     }
     const QByteArray record = TestInstall::readFile(appDir + QStringLiteral("/update_md5.info"));

@@ -204,9 +204,8 @@ void TstCompare::readsNothingItMustNot()
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), full));
 #endif
     // A comparison that hangs fails here instead of blocking the whole suite.
-    auto comparison = std::async(std::launch::async, [&] {
-        return compareWithInstalled(server, installDir());
-    });
+    auto comparison =
+        std::async(std::launch::async, [&] { return compareWithInstalled(server, installDir()); });
     if (comparison.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         qCritical("the comparison hangs");
         std::_Exit(1);

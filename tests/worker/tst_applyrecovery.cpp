@@ -42,10 +42,7 @@ struct Interrupted
         QString error;
         return ApplyTransaction::recoverIn(folders.install, &error);
     }
-    QByteArray installed(const QString &name) const
-    {
-        return readFile(folders.installPath(name));
-    }
+    QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
 };
 
 } // namespace
@@ -102,7 +99,8 @@ private slots:
         QCOMPARE(run.installed("a.txt.old"), QByteArray("first a.txt"));
         QCOMPARE(run.installed("update_md5.info"), QByteArray("previous list"));
         QVERIFY(!QFileInfo::exists(run.folders.installPath(QStringLiteral("new"))));
-        QCOMPARE(readFile(run.folders.cachePath(QStringLiteral("a.txt"))), QByteArray("next a.txt"));
+        QCOMPARE(readFile(run.folders.cachePath(QStringLiteral("a.txt"))),
+                 QByteArray("next a.txt"));
     }
 
     void anUndoOnceBegunIsFinished()
