@@ -81,10 +81,12 @@ bool replace(const QString &from, const QString &to)
 {
     const QString source = native(from);
     const QString target = native(to);
-    return retryWhileInUse([&] {
+    const bool moved = retryWhileInUse([&] {
         return MoveFileExW(wide(source), wide(target),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     });
+    // Where both names are links of one file the move may leave the source; it must go.
+    return moved && (kindOf(from) == Kind::Missing || remove(from));
 }
 
 bool createLink(const QString &from, const QString &to)
@@ -96,7 +98,10 @@ bool createLink(const QString &from, const QString &to)
 bool remove(const QString &path)
 {
     const QString target = native(path);
-    if (kindOf(path) == Kind::Missing)
+    const Kind kind = kindOf(path);
+    if (kind == Kind::Folder)
+        return false;
+    if (kind == Kind::Missing)
         return true;
     return retryWhileInUse(
         [&] { return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND; });
