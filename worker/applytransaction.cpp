@@ -69,6 +69,11 @@ ApplyTransaction::Paths ApplyTransaction::pathsOf(int index) const
 
 bool ApplyTransaction::run(QString *error, QFileInfo *failedFile)
 {
+    if (m_journal.entries.isEmpty()) { // nothing to swap: straight to the end
+        m_journal.state = UpdateJournal::State::Commit;
+        finish();
+        return true;
+    }
     m_journal.state = UpdateJournal::State::Apply;
     if (!m_journal.write(m_installDir)) {
         *error = journalError();

@@ -63,8 +63,12 @@ QStringList filesBelow(const QString &dir)
     return files;
 }
 
+constexpr int DownloadKills = 8;
+constexpr int ApplyKills = 16;
+
 struct KillFigures
 {
+    qint64 applyUs = 0; // how long an apply's journal is there
     int points = 0;
     int inApply = 0;
     qint64 recoveryUs = 0; // from the start of a run to the end of its recovery
@@ -87,6 +91,9 @@ private slots:
 
 private:
     void resetInstallation(const TestInstall &install, const QString &cache) const;
+    void killOnce(const TestInstall &install, int i, KillFigures *figures);
+    void reportFigures(const KillFigures &figures) const;
+    static QString journalPath(const TestInstall &install);
     qint64 runUntilJournal(const TestInstall &install, qint64 delayUs, bool *sawJournal) const;
     void checkWholeAfterKill(const QString &appDir) const;
     qint64 timeToRecover(const TestInstall &install) const;
@@ -133,41 +140,18 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
     install.writeConfig(
         {{QStringLiteral("URL"), m_nginx->url()}, {QStringLiteral("Cache"), cache}});
 
-    const qint64 applyUs = measureApply(install, cache);
     KillFigures figures;
-    const int downloadKills = 8;
-    const int applyKills = 16;
-    for (int i = 0; i < downloadKills + applyKills; ++i) {
+    figures.applyUs = measureApply(install, cache);
+    for (int i = 0; i < DownloadKills + ApplyKills; ++i) {
         resetInstallation(install, cache);
-        bool sawJournal = false;
-        if (i < downloadKills) {
-            QProcess *run = install.start({QStringLiteral("console")});
-            QVERIFY(run->waitForStarted(10000));
-            QThread::msleep(60 + 70 * i);
-            run->kill();
-            run->waitForFinished(10000);
-            delete run;
-        } else {
-            // From the journal's appearance to past the end of the apply, denser early on:
-            // the first steps of an apply are the quick ones.
-            const double share = double(i - downloadKills) / (applyKills - 1);
-            const qint64 delayUs = qint64(applyUs * 1.2 * share * share);
-            runUntilJournal(install, delayUs, &sawJournal);
-        }
-        ++figures.points;
-        QJsonObject journal;
-        QFile journalFile(install.appDir() + QStringLiteral("/update_md5.info.journal"));
-        if (journalFile.open(QIODevice::ReadOnly)) {
-            ++figures.inApply;
-            journal = QJsonDocument::fromJson(journalFile.readAll()).object();
-            ++figures.states[journal.value(QStringLiteral("state")).toString()];
-        }
+        killOnce(install, i, &figures);
         checkWholeAfterKill(install.appDir());
         if (QTest::currentTestFailed())
             return;
-        if (journalFile.exists() && figures.recoveryUs == 0)
+        const bool leftJournal = QFileInfo::exists(journalPath(install));
+        if (leftJournal && figures.recoveryUs == 0)
             figures.recoveryUs = timeToRecover(install);
-        else if (journalFile.exists())
+        else if (leftJournal)
             interruptRecovery(install, figures.recoveryUs * (6 + i % 5) / 10, &figures);
         const UpdaterRun next = install.run({QStringLiteral("console")});
         QVERIFY2(next.finished && (next.exitCode == 0 || next.exitCode == 1),
@@ -176,16 +160,52 @@ void TestInterruptedUpdate::killedAnywhereEndsWhole()
         if (QTest::currentTestFailed())
             return;
     }
+    reportFigures(figures);
+    // Timing varies with the machine's load; most kills still land in the apply.
+    QVERIFY(figures.inApply >= ApplyKills / 4);
+}
+
+// Kill i: by time during the download, or after the journal appeared during the apply.
+void TestInterruptedUpdate::killOnce(const TestInstall &install, int i, KillFigures *figures)
+{
+    if (i < DownloadKills) {
+        QProcess *run = install.start({QStringLiteral("console")});
+        run->waitForStarted(10000);
+        QThread::msleep(60 + 70 * i);
+        run->kill();
+        run->waitForFinished(10000);
+        delete run;
+    } else {
+        // From the journal's appearance to past the end of the apply, denser early on:
+        // the first steps of an apply are the quick ones.
+        const double share = double(i - DownloadKills) / (ApplyKills - 1);
+        bool sawJournal = false;
+        runUntilJournal(install, qint64(figures->applyUs * 1.2 * share * share), &sawJournal);
+    }
+    ++figures->points;
+    QFile journal(journalPath(install));
+    if (journal.open(QIODevice::ReadOnly)) {
+        ++figures->inApply;
+        const QJsonObject object = QJsonDocument::fromJson(journal.readAll()).object();
+        ++figures->states[object.value(QStringLiteral("state")).toString()];
+    }
+}
+
+void TestInterruptedUpdate::reportFigures(const KillFigures &figures) const
+{
     QStringList states;
     for (auto it = figures.states.cbegin(); it != figures.states.cend(); ++it)
         states.append(it.key() + QLatin1Char('=') + QString::number(it.value()));
     qInfo("%d kill points, %d landed in the apply (journal states: %s); apply took ~%lld us; "
           "%d recovering runs killed: %d before the recovery ended, %d of them after it had "
           "changed files",
-          figures.points, figures.inApply, qPrintable(states.join(QLatin1Char(' '))), applyUs,
-          figures.recoveryKills, figures.recoveryCut, figures.recoveryMidway);
-    // Timing varies with the machine's load; most kills still land in the apply.
-    QVERIFY(figures.inApply >= applyKills / 4);
+          figures.points, figures.inApply, qPrintable(states.join(QLatin1Char(' '))),
+          figures.applyUs, figures.recoveryKills, figures.recoveryCut, figures.recoveryMidway);
+}
+
+QString TestInterruptedUpdate::journalPath(const TestInstall &install)
+{
+    return install.appDir() + QStringLiteral("/update_md5.info.journal");
 }
 
 void TestInterruptedUpdate::resetInstallation(const TestInstall &install,
