@@ -63,8 +63,8 @@ QStringList filesBelow(const QString &dir)
     return files;
 }
 
-constexpr int DownloadKills = 8;
-constexpr int ApplyKills = 16;
+constexpr int DownloadKills = 6;
+constexpr int ApplyKills = 14;
 
 struct KillFigures
 {
