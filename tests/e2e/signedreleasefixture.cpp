@@ -7,7 +7,7 @@
 #include <QDir>
 #include <QRegularExpression>
 
-bool SignedReleaseFixture::setUp()
+bool SignedReleaseFixture::setUp(const QString &serverDirectives)
 {
     m_work.reset(new QTemporaryDir);
     if (!m_work->isValid() || !QDir().mkpath(root()))
@@ -18,6 +18,7 @@ bool SignedReleaseFixture::setUp()
             return false;
     }
     m_server.reset(new NginxServer(root()));
+    m_server->setServerDirectives(serverDirectives);
     m_install.reset(new TestInstall);
     return m_server->start() && m_install->isValid();
 }

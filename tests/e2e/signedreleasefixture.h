@@ -22,7 +22,8 @@ public:
     using Files = QMap<QString, QByteArray>;
 
 protected:
-    bool setUp();
+    // Keys, server and installation; `serverDirectives` go into nginx's server block.
+    bool setUp(const QString &serverDirectives = QString());
     void tearDown();
 
     QString path(const QString &relative) const { return m_work->filePath(relative); }
@@ -46,7 +47,11 @@ protected:
     bool replaceSha256List(const QString &folder, const QByteArray &list,
                            const QString &signer) const;
 
-    UpdaterRun runConsole() const { return m_install->run({QStringLiteral("console")}); }
+    // From a working folder outside the installation.
+    UpdaterRun runConsole() const
+    {
+        return m_install->run({QStringLiteral("console")}, 60000, m_work->path());
+    }
     // The message of the run's last report; empty when it reported success.
     static QString lastError(const UpdaterRun &run);
     static QByteArray flipByte(QByteArray bytes, int index);

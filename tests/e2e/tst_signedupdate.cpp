@@ -107,6 +107,7 @@ void TestSignedUpdate::signedUpdateApplies()
     m_server->waitForRequests(before + 6);
     QCOMPARE(requestsSince(before),
              (ListRequests + QStringList{QStringLiteral("/v2/a.dll"), QStringLiteral("/v2/c.txt")}));
+    QTRY_COMPARE(m_install->hostStarts().size(), 2);
 }
 
 void TestSignedUpdate::tamperingIsRefused_data()
@@ -224,6 +225,7 @@ void TestSignedUpdate::clientWithoutKeyUpdatesAsBefore()
     QCOMPARE(requestsSince(0),
              (QStringList{QStringLiteral("/update.ini"), QStringLiteral("/v1/md5.txt"),
                           QStringLiteral("/v1/a.dll"), QStringLiteral("/v1/data/b.dat")}));
+    QTRY_COMPARE(m_install->hostStarts().size(), 1);
 }
 
 void TestSignedUpdate::keyRotation_data()
@@ -249,6 +251,7 @@ void TestSignedUpdate::keyRotation()
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(fileBytes(installDir() + QStringLiteral("/a.dll")), V1.value("a.dll"));
+    QTRY_COMPARE(m_install->hostStarts().size(), 1);
 }
 
 void TestSignedUpdate::unknownKeyIsRefused()
