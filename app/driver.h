@@ -96,7 +96,7 @@ private:
     CUpdateError m_errorDialog;
     QNetworkAccessManager m_manager;
     UpdateConfig m_config;
-    ReleaseVerifier m_verifier;             // the configured keys
+    ReleaseVerifier m_verifier;           // the configured keys
     QSslConfiguration m_sslConfiguration; // on every request; null: Qt's defaults
     Mode m_mode = Mode::Windowed;
     std::unique_ptr<InstanceGuard> m_guard;

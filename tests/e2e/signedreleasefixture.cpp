@@ -83,8 +83,9 @@ bool SignedReleaseFixture::replaceSha256List(const QString &folder, const QByteA
 {
     QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
     const QRegularExpression named(QStringLiteral("Sha256List=[0-9a-f]{64}"));
-    const QString replaced = QString::fromLatin1(description).replace(
-        named, QStringLiteral("Sha256List=") + QString::fromLatin1(sha256Hex(list)));
+    const QString replaced =
+        QString::fromLatin1(description)
+            .replace(named, QStringLiteral("Sha256List=") + QString::fromLatin1(sha256Hex(list)));
     return replaced.toLatin1() != description &&
            putFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
            resign(replaced.toLatin1(), signer);
@@ -107,8 +108,8 @@ QByteArray SignedReleaseFixture::flipByte(QByteArray bytes, int index)
 
 bool SignedReleaseFixture::snapshotInstall() const
 {
-    return runTool(QStringLiteral("cp"), {QStringLiteral("-a"), installDir(),
-                                          path(QStringLiteral("install-before"))})
+    return runTool(QStringLiteral("cp"),
+                   {QStringLiteral("-a"), installDir(), path(QStringLiteral("install-before"))})
                .exitCode == 0;
 }
 

@@ -45,15 +45,14 @@ void TestHttpsUpdate::initTestCase()
 {
     QVERIFY(m_tls.isValid());
     QString error;
-    QVERIFY2(m_tls.makeAuthority(QStringLiteral("test-ca"), QStringLiteral("update test CA"),
-                                 &error) &&
-                 m_tls.makeAuthority(QStringLiteral("other-ca"), QStringLiteral("other CA"),
-                                     &error) &&
-                 m_tls.makeServerCertificate(QStringLiteral("server"), QStringLiteral("test-ca"),
-                                             &error) &&
-                 m_tls.makeServerCertificate(QStringLiteral("stranger"),
-                                             QStringLiteral("other-ca"), &error),
-             qPrintable(error));
+    QVERIFY2(
+        m_tls.makeAuthority(QStringLiteral("test-ca"), QStringLiteral("update test CA"), &error) &&
+            m_tls.makeAuthority(QStringLiteral("other-ca"), QStringLiteral("other CA"), &error) &&
+            m_tls.makeServerCertificate(QStringLiteral("server"), QStringLiteral("test-ca"),
+                                        &error) &&
+            m_tls.makeServerCertificate(QStringLiteral("stranger"), QStringLiteral("other-ca"),
+                                        &error),
+        qPrintable(error));
 }
 
 void TestHttpsUpdate::serve(const QString &serverCertificate)
@@ -95,8 +94,10 @@ void TestHttpsUpdate::refusesCertificateItCannotVerify_data()
 {
     QTest::addColumn<QString>("serverCertificate");
     QTest::addColumn<QString>("pinned");
-    QTest::newRow("server of another authority") << "stranger" << "test-ca";
-    QTest::newRow("another authority pinned") << "server" << "other-ca";
+    QTest::newRow("server of another authority") << "stranger"
+                                                 << "test-ca";
+    QTest::newRow("another authority pinned") << "server"
+                                              << "other-ca";
     QTest::newRow("test authority, system's authorities") << "server" << QString();
 }
 
@@ -127,8 +128,8 @@ void TestHttpsUpdate::unusableCaFileIsAConfigurationError_data()
     QTest::addColumn<QByteArray>("content"); // null: no such file
     QTest::addColumn<QString>("message");
     QTest::newRow("missing") << "certs/ca.pem" << QByteArray() << "证书文件%1无法读取";
-    QTest::newRow("no certificate") << "ca.pem" << QByteArray("not a certificate\n")
-                                    << "证书文件%1中没有证书";
+    QTest::newRow("no certificate")
+        << "ca.pem" << QByteArray("not a certificate\n") << "证书文件%1中没有证书";
     QTest::newRow("empty value") << "" << QByteArray() << "证书文件%1无法读取";
 }
 

@@ -119,7 +119,8 @@ void TestPublish::leavesOutClientFiles_data()
     QTest::newRow("previous version") << QStringLiteral("bin/host.dll.~pv") << QStringList();
     QTest::newRow("earlier old copy") << QStringLiteral("bin/host.dll.~od") << QStringList();
     QTest::newRow("staged new file") << QStringLiteral("bin/.~nw12") << QStringList();
-    QTest::newRow("record being replaced") << QStringLiteral("update_md5.info.~nw") << QStringList();
+    QTest::newRow("record being replaced")
+        << QStringLiteral("update_md5.info.~nw") << QStringList();
     QTest::newRow("signing key") << QStringLiteral("keys/update-signing.key") << QStringList();
     QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
     QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();

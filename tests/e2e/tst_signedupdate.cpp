@@ -18,14 +18,18 @@ const SignedReleaseFixture::Files V2{{QStringLiteral("a.dll"), "library two, lon
                                      {QStringLiteral("c.txt"), "added in two"}};
 
 // The client's own files: never part of a release.
-const QStringList ClientOnly{QStringLiteral("system.cfg"), QStringLiteral("update_md5.info"),
-                             QStringLiteral("update_sequence.info"), QStringLiteral("update"),
-                             QStringLiteral("Host.exe"), QStringLiteral("host-starts.jsonl")};
+const QStringList ClientOnly{QStringLiteral("system.cfg"),
+                             QStringLiteral("update_md5.info"),
+                             QStringLiteral("update_sequence.info"),
+                             QStringLiteral("update"),
+                             QStringLiteral("Host.exe"),
+                             QStringLiteral("host-starts.jsonl")};
 
 const QStringList DescriptionRequests{QStringLiteral("/update.ini"),
                                       QStringLiteral("/update.ini.sig")};
 const QStringList ListRequests =
-    DescriptionRequests + QStringList{QStringLiteral("/v2/md5.txt"), QStringLiteral("/v2/sha256.txt")};
+    DescriptionRequests +
+    QStringList{QStringLiteral("/v2/md5.txt"), QStringLiteral("/v2/sha256.txt")};
 
 QString fileChecksum(const QString &name)
 {
@@ -105,8 +109,8 @@ void TestSignedUpdate::signedUpdateApplies()
     QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_md5.info")), served("v2/md5.txt"));
     QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("2\n"));
     m_server->waitForRequests(before + 6);
-    QCOMPARE(requestsSince(before),
-             (ListRequests + QStringList{QStringLiteral("/v2/a.dll"), QStringLiteral("/v2/c.txt")}));
+    QCOMPARE(requestsSince(before), (ListRequests + QStringList{QStringLiteral("/v2/a.dll"),
+                                                                QStringLiteral("/v2/c.txt")}));
     QTRY_COMPARE(m_install->hostStarts().size(), 2);
 }
 
@@ -161,7 +165,8 @@ void TestSignedUpdate::tamper(const QString &how)
         QVERIFY(replaceSha256List(QStringLiteral("v2"), flipByte(list, start + 5),
                                   QStringLiteral("a")));
         if (how == QLatin1String("cached"))
-            QVERIFY(putFile(path(QStringLiteral("cache")), QStringLiteral("a.dll"), V2.value("a.dll")));
+            QVERIFY(
+                putFile(path(QStringLiteral("cache")), QStringLiteral("a.dll"), V2.value("a.dll")));
     }
 }
 
@@ -191,8 +196,7 @@ void TestSignedUpdate::rollbackIsRefused()
     for (const QString &name : {QStringLiteral("update.ini"), QStringLiteral("update.ini.sig")})
         QVERIFY(putFile(root(), name, fileBytes(oldRoot + '/' + name)));
     const int before = requestCount();
-    expectRefusal(runConsole(), TrustMessages::sequenceRollback(1, 2), before,
-                  DescriptionRequests);
+    expectRefusal(runConsole(), TrustMessages::sequenceRollback(1, 2), before, DescriptionRequests);
 }
 
 void TestSignedUpdate::expiredReleaseIsRefused()
@@ -232,8 +236,10 @@ void TestSignedUpdate::keyRotation_data()
 {
     QTest::addColumn<QStringList>("configured");
     QTest::addColumn<QStringList>("signers");
-    QTest::newRow("old and new known, signed by the old") << QStringList{"a", "b"} << QStringList{"a"};
-    QTest::newRow("old and new known, signed by the new") << QStringList{"a", "b"} << QStringList{"b"};
+    QTest::newRow("old and new known, signed by the old")
+        << QStringList{"a", "b"} << QStringList{"a"};
+    QTest::newRow("old and new known, signed by the new")
+        << QStringList{"a", "b"} << QStringList{"b"};
     QTest::newRow("old known, signed by both") << QStringList{"a"} << QStringList{"a", "b"};
     QTest::newRow("new known, signed by both") << QStringList{"b"} << QStringList{"a", "b"};
 }
@@ -266,9 +272,12 @@ void TestSignedUpdate::unusablePublicKeyRefusesEveryRelease_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("reported");
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("not base64 of 32 bytes") << "c2hvcnQ=" << "c2hvcnQ=";
-    QTest::newRow("a good key and a bad one") << "GOOD,not a key" << "not a key";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("not base64 of 32 bytes") << "c2hvcnQ="
+                                            << "c2hvcnQ=";
+    QTest::newRow("a good key and a bad one") << "GOOD,not a key"
+                                              << "not a key";
 }
 
 void TestSignedUpdate::unusablePublicKeyRefusesEveryRelease()

@@ -29,8 +29,9 @@ bool TlsFixture::openssl(const QStringList &arguments, QString *error) const
     process.start(QStringLiteral("openssl"), arguments);
     if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
-        *error = QStringLiteral("openssl %1: %2")
-                     .arg(arguments.value(0), QString::fromLocal8Bit(process.readAllStandardError()));
+        *error =
+            QStringLiteral("openssl %1: %2")
+                .arg(arguments.value(0), QString::fromLocal8Bit(process.readAllStandardError()));
         return false;
     }
     return true;
@@ -61,7 +62,8 @@ bool TlsFixture::makeServerCertificate(const QString &name, const QString &autho
     text.close();
     return openssl(QStringList{QStringLiteral("req")} + P256 +
                        QStringList{QStringLiteral("-keyout"), keyPath(name), QStringLiteral("-out"),
-                                   request, QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")},
+                                   request, QStringLiteral("-subj"),
+                                   QStringLiteral("/CN=127.0.0.1")},
                    error) &&
            openssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
                     QStringLiteral("-CA"), certificatePath(authority), QStringLiteral("-CAkey"),
