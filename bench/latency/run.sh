@@ -83,7 +83,7 @@ measured_rtt=$(curl -s -o /dev/null -o /dev/null -w '%{time_total}\n' "${url}upd
 load_before=$(load_now)
 alternate "$bench_pairs" "$work/parallel" \
     "install_with '$work/i'" "cd '$work/i' && exec ./update console >/dev/null" \
-    "rm -rf '$work/curl-out'" "exec curl -s --fail --create-dirs --parallel --parallel-max $parallel --config '$work/curl.cfg'"
+    "rm -rf '$work/curl-out'" "exec curl -s --no-progress-meter --fail --create-dirs --parallel --parallel-max $parallel --config '$work/curl.cfg'"
 diff -r "$work/release" "$work/curl-out" >/dev/null && parallel_ok=yes || parallel_ok=NO
 install_with "$work/i"
 (cd "$work/i" && ./update console >/dev/null)

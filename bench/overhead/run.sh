@@ -87,7 +87,7 @@ calls() { # strace summary, names... -> calls per file
 }
 for i in "${!commands[@]}"; do
     bash -c "$prepare"
-    (cd "$work" && bash -c "strace -f -c -o '$work/strace$i' ${commands[$i]} >/dev/null")
+    (cd "$work" && strace -f -c -o "$work/strace$i" bash -c "${commands[$i]} >/dev/null")
 done
 
 per_file() { # file column -> per-file figure of the median
@@ -99,7 +99,8 @@ echo "$count files of 8 KiB from nginx on 127.0.0.1. The Qt rows are bench/overh
 echo "a bare QNetworkAccessManager loop, with the updater's settings and steps added row by row."
 echo "Times: median of $bench_pairs runs per row, the rows taking turns, each after a \`sync\`; load"
 echo "average $load_before before, $load_after after (wall and CPU times move with the load; the"
-echo "counts do not). System calls: one run per row under \`strace -f -c\`, divided by $count."
+echo "counts do not). System calls: one run per row under \`strace -f -c\`, divided by $count"
+echo "(a few dozen of them are the process's own start)."
 echo
 echo "| per file | wall ms | CPU ms | voluntary switches | read | write | poll | stat, access, open | fdatasync | rename, link | all calls |"
 echo "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |"
