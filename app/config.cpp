@@ -1,6 +1,9 @@
 #include "config.h"
 
+#include "cdownloadthread.h"
+
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSettings>
 
 QString defaultCacheFolderName()
@@ -38,6 +41,8 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
     const QString caFile =
         settings.value(QStringLiteral("CaFile")).toStringList().join(QLatin1Char(','));
     config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
+    config.connections = connectionsFrom(settings.value(QStringLiteral("Connections")).toString(),
+                                         DownloadOptions::MaxConnections);
     return config;
 }
 
@@ -89,4 +94,17 @@ UpdateDescription readUpdateDescription(const QString &path, const QString &url)
     description.baseUrl = url + description.folder + QLatin1Char('/');
     description.listUrl = description.baseUrl + QStringLiteral("/md5.txt");
     return description;
+}
+
+int connectionsFrom(const QString &value, int limit)
+{
+    static const QRegularExpression wholeNumber(QStringLiteral("^\\+?[0-9]+$"));
+    const QString text = value.trimmed();
+    if (!wholeNumber.match(text).hasMatch())
+        return 1;
+    bool fits = false;
+    const qulonglong number = text.toULongLong(&fits); // too long to fit: far above the limit
+    if (fits && number < 1)
+        return 1;
+    return fits && number < qulonglong(limit) ? int(number) : limit;
 }

@@ -18,6 +18,7 @@ struct UpdateConfig
     QString publicKey;         // its value: base64 keys separated by commas
     bool hasCaFile = false;    // "CaFile" present: only its authorities are trusted
     QString caFile;            // its value made absolute against the program's folder
+    int connections = 1;       // "Connections": files in flight at once, 1 to 8
 };
 
 // The update description "update.ini", as stored in the cache folder.
@@ -39,4 +40,7 @@ void resolveFolders(UpdateConfig &config);
 // The installation folder as resolveFolders makes it, without creating anything.
 QDir installFolderOf(const UpdateConfig &config);
 void ensureFolder(QDir &folder);
+// "Connections": a whole number from 1 up; above the limit counts as the limit, anything
+// else (absent, empty, not a number, 0 or less) as 1.
+int connectionsFrom(const QString &value, int limit);
 UpdateDescription readUpdateDescription(const QString &path, const QString &url);

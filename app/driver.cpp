@@ -181,6 +181,7 @@ UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
     options.record = data.list;
     options.release = data.release;
     options.sslConfiguration = m_sslConfiguration;
+    options.connections = m_config.connections;
     CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
                            data.pending.values(), options);
     waitForWorker(worker, !console() || forced);

@@ -21,5 +21,6 @@ void CDownloadThread::applyUpdate()
         fail(failedFile, error);
         return;
     }
+    m_partials.clear(); // what broke off in earlier runs is of no use any more
     succeed();
 }

@@ -2,11 +2,9 @@
 
 #include "digest.h"
 #include "filecheck.h"
+#include "filetransfer.h"
 
 #include <QFile>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QUrl>
 
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
                                  QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs,
@@ -19,9 +17,14 @@ CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir
                                  QList<ManifestEntry> files, DownloadOptions options,
                                  QObject *parent)
     : QThread(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
-      m_files(files), m_current(0), m_options(options)
+      m_files(files), m_current(0), m_options(options), m_partials(cacheDir)
 {
     m_success.store(false);
+    m_options.connections = qBound(1, m_options.connections, DownloadOptions::MaxConnections);
+    if (m_options.connections > ConnectionsPerManager)
+        m_secondManager = std::make_unique<QNetworkAccessManager>();
+    for (const ManifestEntry &entry : qAsConst(m_files))
+        m_bytesTotal += entry.size;
     // A run can end right here, before anybody started the managed thread, and start()
     // discards an earlier exit request. So once the thread runs, quit again if the end
     // was already reached; exec() then returns at once, because exit() came after start().
@@ -32,12 +35,11 @@ CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir
         downloadNext();
 }
 
+// A transfer in flight leaves what it received for the next run; the managers then delete
+// the pending replies.
 CDownloadThread::~CDownloadThread()
 {
-    // The manager deletes its pending replies first; none of them may reach us meanwhile.
-    const auto replies = m_manager.findChildren<QNetworkReply *>();
-    for (QNetworkReply *reply : replies)
-        reply->disconnect(this);
+    qDeleteAll(m_inFlight);
 }
 
 bool CDownloadThread::success() const
@@ -55,7 +57,7 @@ QString CDownloadThread::errorText() const
 bool CDownloadThread::checkPaths()
 {
     for (const ManifestEntry &entry : qAsConst(m_files)) {
-        if (!isContainedRelativePath(entry.path)) {
+        if (!isContainedRelativePath(entry.path) || m_partials.holds(entry.path)) {
             fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));
             return false;
         }
@@ -84,13 +86,15 @@ QFileInfo CDownloadThread::cacheTarget(const ManifestEntry &entry) const
     return QFileInfo(m_cacheDir.absoluteFilePath(entry.path));
 }
 
+// Fills the free places with the next entries to fetch; after the last one, applies.
 // Entries already in the cache are passed over in this loop, never by recursion.
 void CDownloadThread::downloadNext()
 {
-    while (m_current < m_files.size()) {
+    while (m_current < m_files.size() && m_inFlight.size() < m_options.connections) {
         const ManifestEntry entry = m_files.at(m_current);
         const QFileInfo target = cacheTarget(entry);
         if (cachedFileUsable(target, entry)) {
+            m_bytesDone += entry.size;
             ++m_current;
             continue;
         }
@@ -98,9 +102,14 @@ void CDownloadThread::downloadNext()
             return;
         emit downloadStarted(target, m_current, m_files.size());
         sendRequest(entry, target);
-        return;
+        if (m_ended.load())
+            return;
+        ++m_current;
     }
-    applyUpdate();
+    if (m_current == m_files.size() && m_inFlight.isEmpty()) {
+        if (makeCacheDurable())
+            applyUpdate();
+    }
 }
 
 bool CDownloadThread::clearWayFor(const QFileInfo &target)
@@ -119,60 +128,6 @@ bool CDownloadThread::clearWayFor(const QFileInfo &target)
     if (!removed)
         fail(target, tr("路径%1被占用，无法删除!").arg(target.absoluteFilePath()));
     return removed;
-}
-
-namespace {
-
-constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
-
-// Characters that a file name may hold but that would end the path part of a URL or be
-// read as an escape: they are escaped before the text is parsed tolerantly.
-QString escapeForUrlPath(QString path)
-{
-    path.replace(QLatin1Char('%'), QLatin1String("%25"));
-    path.replace(QLatin1Char('#'), QLatin1String("%23"));
-    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
-    return path;
-}
-
-} // namespace
-
-void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
-{
-    m_body = std::make_unique<QSaveFile>(target.absoluteFilePath());
-    m_bodyHash.reset();
-    m_bodySha256.reset(isSigned() ? new Sha256Hash : nullptr);
-    m_bodyBytes = 0;
-    m_bodySyncedBytes = 0;
-    m_bodyTooLong = false;
-    m_bodyWriteFailed = false;
-    if (!m_body->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        discardBody();
-        fail(target, tr("更新文件%1写入失败").arg(target.fileName()));
-        return;
-    }
-
-    const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setTransferTimeout(m_options.transferTimeoutMs);
-    if (!m_options.sslConfiguration.isNull())
-        request.setSslConfiguration(m_options.sslConfiguration);
-    QNetworkReply *reply = m_manager.get(request);
-    if (!reply) {
-        discardBody();
-        fail(target, tr("下载更新文件%1失败").arg(target.fileName()));
-        return;
-    }
-    // Bounded, so the network thread waits for us instead of buffering the file in memory.
-    reply->setReadBufferSize(ReadBufferBytes);
-    m_tlsErrors.watch(reply);
-    // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
-    connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
-    connect(reply, &QNetworkReply::downloadProgress, this, &CDownloadThread::downloadProgress);
-    connect(reply, &QNetworkReply::readyRead, this, &CDownloadThread::onReplyReadyRead);
-    connect(reply, &QNetworkReply::finished, this, &CDownloadThread::onReplyFinished);
 }
 
 void CDownloadThread::fail(const QFileInfo &file, const QString &message)

@@ -1,15 +1,14 @@
 #pragma once
 
 #include "manifest.h"
+#include "partialstore.h"
 #include "releaseverifier.h"
 #include "tlsconfig.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QList>
 #include <QNetworkAccessManager>
-#include <QSaveFile>
 #include <QString>
 #include <QThread>
 
@@ -17,7 +16,7 @@
 #include <cstdint>
 #include <memory>
 
-class QNetworkReply;
+class FileTransfer;
 
 // What a run may add to the plain download of the listed files.
 struct DownloadOptions
@@ -33,12 +32,19 @@ struct DownloadOptions
     ReleaseVerifier release;
     // Goes on every request (see tlsconfig.h); null: Qt's defaults.
     QSslConfiguration sslConfiguration;
+    // Files in flight at once, 1 to MaxConnections. With 1, the files are fetched strictly
+    // one after another and `downloadProgress` passes on the reply's own figures; with more,
+    // it carries the bytes of the whole update: those of the files done (fetched or found
+    // in the cache) and in flight, against the listed size of all files.
+    int connections = 1;
+    static constexpr int MaxConnections = 8;
 };
 
-// Fetches the listed files one after another into the cache folder, verifies each and
-// then swaps them into the installation. All work runs on the creating thread, driven by
-// the network replies; the managed thread only runs an empty event loop and serves as the
-// end marker: quit() when the work is done, and `finished` tells the waiting party.
+// Fetches the listed files into the cache folder (one after another, or a few at once),
+// verifies each and then swaps them into the installation. All work runs on the creating
+// thread, driven by the network replies; the managed thread only runs an empty event loop
+// and serves as the end marker: quit() when the work is done, and `finished` tells the
+// waiting party.
 class CDownloadThread : public QThread
 {
     Q_OBJECT
@@ -61,8 +67,8 @@ signals:
     void downloadFail(QFileInfo filename, QString errormsg);
 
 private:
-    static constexpr int ChunkBytes = 1024 * 1024;
-    static constexpr qint64 WriteBackBytes = 8 * 1024 * 1024;
+    // One manager opens at most six connections to a host.
+    static constexpr int ConnectionsPerManager = 6;
 
     bool checkPaths();
     bool isSigned() const { return m_options.release.checksFiles(); }
@@ -70,13 +76,11 @@ private:
     void downloadNext();
     bool clearWayFor(const QFileInfo &target);
     void sendRequest(const ManifestEntry &entry, const QFileInfo &target);
-    void onReplyReadyRead();
-    bool storeChunk(QNetworkReply *reply, const char *data, qint64 size);
-    void startWriteBack();
-    void onReplyFinished();
-    QString checkTransfer(QNetworkReply *reply, const ManifestEntry &entry,
-                          const QFileInfo &target);
-    void discardBody();
+    QNetworkAccessManager *idlestManager();
+    void onTransferProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void onTransferFinished();
+    void abortTransfers();
+    bool makeCacheDurable();
 
     void applyUpdate();
 
@@ -92,21 +96,16 @@ private:
     QDir m_cacheDir;
     QDir m_installDir;
     QList<ManifestEntry> m_files;
-    int m_current = 0;
+    int m_current = 0; // the next entry to fetch
     DownloadOptions m_options;
 
     std::atomic<bool> m_ended{false};
-    // The body of the transfer in flight, streamed to a temporary file beside its target.
-    std::unique_ptr<QSaveFile> m_body;
-    QCryptographicHash m_bodyHash{QCryptographicHash::Md5};
-    std::unique_ptr<Sha256Hash> m_bodySha256; // signed releases only
-    TlsErrorLog m_tlsErrors;
-    qint64 m_bodyBytes = 0;
-    qint64 m_bodySyncedBytes = 0;
-    QByteArray m_chunk;
-    bool m_bodyTooLong = false;
-    bool m_bodyWriteFailed = false;
+    PartialStore m_partials;
+    QList<FileTransfer *> m_inFlight;
+    qint64 m_bytesDone = 0;  // of the files fetched or found in the cache
+    qint64 m_bytesTotal = 0; // of all listed files
 
-    // Declared last so it goes first: it deletes any pending reply before the rest.
+    // Declared last so they go first: they delete any pending reply before the rest.
+    std::unique_ptr<QNetworkAccessManager> m_secondManager; // for more than six connections
     QNetworkAccessManager m_manager;
 };

@@ -1,137 +1,116 @@
+// The transfers of a run: each file's request, its end, and the barrier before the apply.
 #include "cdownloadthread.h"
 
-#include "digest.h"
+#include "fileops.h"
+#include "filetransfer.h"
 
-#include <QNetworkReply>
 #include <QNetworkRequest>
-
-#ifdef Q_OS_LINUX
-#include <fcntl.h>
-#endif
+#include <QUrl>
 
 namespace {
 
-int httpStatus(const QNetworkReply *reply)
+// What the network thread may buffer for all replies together, so that memory stays flat
+// however large the files and however many are in flight.
+constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
+constexpr qint64 MinReadBufferBytes = 512 * 1024;
+
+// Characters that a file name may hold but that would end the path part of a URL or be
+// read as an escape: they are escaped before the text is parsed tolerantly.
+QString escapeForUrlPath(QString path)
 {
-    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    path.replace(QLatin1Char('%'), QLatin1String("%25"));
+    path.replace(QLatin1Char('#'), QLatin1String("%23"));
+    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
+    return path;
 }
 
 } // namespace
 
-// The final sync of a committed file would otherwise write the whole file at once; asking
-// the kernel to start writing as the body arrives overlaps that with the transfer.
-void CDownloadThread::startWriteBack()
+void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
 {
-#ifdef Q_OS_LINUX
-    if (m_bodyBytes - m_bodySyncedBytes < WriteBackBytes)
-        return;
-    ::sync_file_range(m_body->handle(), m_bodySyncedBytes, m_bodyBytes - m_bodySyncedBytes,
-                      SYNC_FILE_RANGE_WRITE);
-    m_bodySyncedBytes = m_bodyBytes;
-#endif
-}
+    const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(m_options.transferTimeoutMs);
+    if (!m_options.sslConfiguration.isNull())
+        request.setSslConfiguration(m_options.sslConfiguration);
 
-// Writes the body as it arrives, so a file of any size needs little memory. Nothing of
-// an answer other than 200 (an error page, a redirect) is kept.
-void CDownloadThread::onReplyReadyRead()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply)
-        return;
-    if (httpStatus(reply) != 200 || !m_body || m_bodyTooLong || m_bodyWriteFailed) {
-        reply->readAll();
-        return;
-    }
-    // One reused buffer: a fresh allocation per chunk costs more than hashing it.
-    if (m_chunk.isEmpty())
-        m_chunk.resize(ChunkBytes);
-    while (reply->bytesAvailable() > 0) {
-        const qint64 got = reply->read(m_chunk.data(), m_chunk.size());
-        if (got <= 0 || !storeChunk(reply, m_chunk.constData(), got))
-            return;
-    }
-}
-
-// False when the transfer was aborted; its `finished` has then run already.
-bool CDownloadThread::storeChunk(QNetworkReply *reply, const char *data, qint64 size)
-{
-    m_bodyBytes += size;
-    if (m_bodyBytes > m_files.at(m_current).size) {
-        m_bodyTooLong = true;
-        reply->abort();
-        return false;
-    }
-    m_bodyHash.addData(data, int(size));
-    if (m_bodySha256)
-        m_bodySha256->addData(data, size);
-    if (m_body->write(data, size) != size) {
-        m_bodyWriteFailed = true;
-        reply->abort();
-        return false;
-    }
-    startWriteBack();
-    return true;
-}
-
-void CDownloadThread::onReplyFinished()
-{
-    auto *reply = qobject_cast<QNetworkReply *>(sender());
-    if (!reply)
-        return;
-    const ManifestEntry entry = m_files.at(m_current);
-    const QFileInfo target = cacheTarget(entry);
-    if (reply->error() == QNetworkReply::NoError && httpStatus(reply) == 200)
-        onReplyReadyRead(); // whatever is still buffered
-    QString error = checkTransfer(reply, entry, target);
-    if (error.isEmpty() && !m_body->commit())
-        error = tr("更新文件%1写入失败").arg(target.fileName());
-    if (!error.isEmpty()) {
-        discardBody();
+    auto *transfer = new FileTransfer(entry, target, &m_partials,
+                                      isSigned() ? &m_options.release : nullptr, this);
+    const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
+    if (!transfer->start(idlestManager(), request, buffer)) {
+        const QString error = transfer->errorString();
+        delete transfer;
+        abortTransfers();
         fail(target, error);
-    } else {
-        m_body.reset();
-        ++m_current;
-        downloadNext();
-    }
-    reply->deleteLater();
-}
-
-// The message of the first check the transfer fails, or an empty text.
-QString CDownloadThread::checkTransfer(QNetworkReply *reply, const ManifestEntry &entry,
-                                       const QFileInfo &target)
-{
-    const QString name = target.fileName();
-    const int status = httpStatus(reply);
-    const QString networkError = tr("下载更新文件%1网络错误：%2-%3")
-                                     .arg(name)
-                                     .arg(status)
-                                     .arg(m_tlsErrors.explain(reply->errorString()));
-    if (status != 200)
-        return networkError;
-    if (m_bodyWriteFailed)
-        return tr("更新文件%1写入失败").arg(name);
-    if (m_bodyTooLong)
-        return tr("下载更新文件%1大小不对").arg(name);
-    // Only the transfer time-out cancels a reply that we did not abort ourselves.
-    if (reply->error() == QNetworkReply::OperationCanceledError)
-        return networkError;
-    if (m_bodyBytes != entry.size)
-        return tr("下载更新文件%1大小不对").arg(name);
-    if (reply->error() != QNetworkReply::NoError)
-        return networkError;
-    if (digestTextFromMd5(m_bodyHash.result()) != entry.md5)
-        return tr("更新文件%1校验不对").arg(name);
-    ReleaseVerifier &release = m_options.release;
-    if (m_bodySha256 && !release.checkFile(entry.path, m_bodySha256->result().toHex()))
-        return release.errorString();
-    return QString();
-}
-
-// Drops the temporary file of a failed transfer; the listed name keeps what it had.
-void CDownloadThread::discardBody()
-{
-    if (!m_body)
         return;
-    m_body->cancelWriting();
-    m_body.reset();
+    }
+    m_inFlight.append(transfer);
+    if (m_options.connections == 1)
+        connect(transfer, &FileTransfer::progress, this, &CDownloadThread::downloadProgress);
+    else
+        connect(transfer, &FileTransfer::progress, this, &CDownloadThread::onTransferProgress);
+    connect(transfer, &FileTransfer::finished, this, &CDownloadThread::onTransferFinished);
+}
+
+QNetworkAccessManager *CDownloadThread::idlestManager()
+{
+    if (!m_secondManager)
+        return &m_manager;
+    int onFirst = 0;
+    for (const FileTransfer *transfer : qAsConst(m_inFlight))
+        onFirst += transfer->manager() == &m_manager ? 1 : 0;
+    return onFirst <= m_inFlight.size() - onFirst ? &m_manager : m_secondManager.get();
+}
+
+// With several files in flight: the bytes of the whole update, so the bar never goes back.
+void CDownloadThread::onTransferProgress(qint64, qint64)
+{
+    qint64 received = m_bytesDone;
+    for (const FileTransfer *transfer : qAsConst(m_inFlight))
+        received += transfer->bytesReceived();
+    emit downloadProgress(received, m_bytesTotal);
+}
+
+void CDownloadThread::onTransferFinished()
+{
+    auto *transfer = qobject_cast<FileTransfer *>(sender());
+    if (!transfer || !m_inFlight.removeOne(transfer))
+        return;
+    transfer->deleteLater();
+    if (!transfer->errorString().isEmpty()) {
+        abortTransfers();
+        fail(transfer->target(), transfer->errorString());
+        return;
+    }
+    m_bytesDone += transfer->entry().size;
+    downloadNext();
+}
+
+// After a failure nothing more is fetched; what the others received stays for next time.
+void CDownloadThread::abortTransfers()
+{
+    const QList<FileTransfer *> transfers = m_inFlight;
+    m_inFlight.clear();
+    for (FileTransfer *transfer : transfers) {
+        transfer->disconnect(this);
+        transfer->abort();
+        transfer->deleteLater();
+    }
+}
+
+// Each checked file got its listed name without a flush of its own; one barrier makes all
+// of them durable before the first installed file is touched.
+bool CDownloadThread::makeCacheDurable()
+{
+    QStringList files;
+    files.reserve(m_files.size());
+    for (const ManifestEntry &entry : qAsConst(m_files))
+        files.append(cacheTarget(entry).absoluteFilePath());
+    QString failed;
+    if (fileops::flushFiles(m_cacheDir.absolutePath(), files, &failed))
+        return true;
+    fail(QFileInfo(failed), tr("更新文件%1写入失败").arg(QFileInfo(failed).fileName()));
+    return false;
 }

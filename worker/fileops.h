@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // The file operations of an update, one name per operation, so that every rename, link,
 // copy, flush and removal of the installation goes through one place per platform.
@@ -47,6 +48,11 @@ bool writeAtomically(const QString &path, const QByteArray &bytes);
 // Flushes the file's content, or the folder's entries, to the disk.
 bool flushFile(const QString &path);
 bool syncFolder(const QString &path);
+
+// Makes `files` (all below `folder`) durable with their names, in one step where the system
+// offers one (Linux: syncfs of the file system that holds `folder`), else file by file. On
+// failure `failed` names the file, or the folder, that could not be flushed.
+bool flushFiles(const QString &folder, const QStringList &files, QString *failed);
 
 // True where a file can be renamed while it runs but neither overwritten nor removed:
 // the running program itself on Windows. Such a file is moved aside, not linked.

@@ -3,6 +3,7 @@
 #include "fileops.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -87,6 +88,29 @@ bool flushFile(const QString &path)
 bool syncFolder(const QString &path)
 {
     return fsyncPath(path, O_RDONLY | O_DIRECTORY);
+}
+
+bool flushFiles(const QString &folder, const QStringList &files, QString *failed)
+{
+    if (files.isEmpty())
+        return true;
+#ifdef Q_OS_LINUX
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::syncfs(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        *failed = folder;
+    return synced;
+#else
+    for (const QString &file : files) {
+        if (!flushFile(file) || !syncFolder(QFileInfo(file).absolutePath())) {
+            *failed = file;
+            return false;
+        }
+    }
+    return true;
+#endif
 }
 
 bool isRunningImage(const QString &)

@@ -123,6 +123,19 @@ bool syncFolder(const QString &)
     return true;
 }
 
+// NTFS has no flush of a whole volume for a program without administrator rights: each
+// new file's data is flushed by its handle; its name came with a journaled rename.
+bool flushFiles(const QString &, const QStringList &files, QString *failed)
+{
+    for (const QString &file : files) {
+        if (!flushFile(file)) {
+            *failed = file;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool isRunningImage(const QString &path)
 {
     const QString running = QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath();

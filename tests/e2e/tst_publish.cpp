@@ -121,6 +121,9 @@ void TestPublish::leavesOutClientFiles_data()
     QTest::newRow("staged new file") << QStringLiteral("bin/.~nw12") << QStringList();
     QTest::newRow("record being replaced")
         << QStringLiteral("update_md5.info.~nw") << QStringList();
+    QTest::newRow("partial download")
+        << QStringLiteral("update/.~partial/0123456789abcdef0123456789abcdef.part")
+        << QStringList();
     QTest::newRow("signing key") << QStringLiteral("keys/update-signing.key") << QStringList();
     QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
     QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();

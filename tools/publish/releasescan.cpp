@@ -61,7 +61,7 @@ QStringList ExcludeRules::alwaysExcluded()
 {
     // With the names an interrupted update leaves: its journal, the previous and the
     // earlier old version (NAME.~pv, NAME.~od), a staged new file (.~nwN) and a file
-    // being replaced in one step (NAME.~nw).
+    // being replaced in one step (NAME.~nw); and the cache's folder of partial downloads.
     return {QStringLiteral("update_md5.info"),
             QStringLiteral("update_sequence.info"),
             QStringLiteral("update_md5.info.journal"),
@@ -70,6 +70,7 @@ QStringList ExcludeRules::alwaysExcluded()
             QStringLiteral("*.~od"),
             QStringLiteral(".~nw*"),
             QStringLiteral("*.~nw"),
+            QStringLiteral(".~partial"),
             QStringLiteral("system.cfg"),
             QStringLiteral("update-signing.key")};
 }
