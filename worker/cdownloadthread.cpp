@@ -31,8 +31,15 @@ CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir
     // Direct connection: this runs on the new thread, and quit() is safe from there.
     connect(this, &QThread::started, this, &CDownloadThread::quitIfEndedBeforeStart,
             Qt::DirectConnection);
-    if (checkPaths())
-        downloadNext();
+    if (!checkPaths())
+        return;
+    // Only the first file starts here: the others are announced once the event loop runs,
+    // when the progress dialog listens.
+    m_starting = true;
+    downloadNext();
+    m_starting = false;
+    if (m_options.connections > 1 && !m_ended.load())
+        QMetaObject::invokeMethod(this, &CDownloadThread::downloadNext, Qt::QueuedConnection);
 }
 
 // A transfer in flight leaves what it received for the next run; the managers then delete
@@ -90,7 +97,8 @@ QFileInfo CDownloadThread::cacheTarget(const ManifestEntry &entry) const
 // Entries already in the cache are passed over in this loop, never by recursion.
 void CDownloadThread::downloadNext()
 {
-    while (m_current < m_files.size() && m_inFlight.size() < m_options.connections) {
+    const int places = m_starting ? 1 : m_options.connections;
+    while (!m_ended.load() && m_current < m_files.size() && m_inFlight.size() < places) {
         const ManifestEntry entry = m_files.at(m_current);
         const QFileInfo target = cacheTarget(entry);
         if (cachedFileUsable(target, entry)) {
@@ -106,7 +114,7 @@ void CDownloadThread::downloadNext()
             return;
         ++m_current;
     }
-    if (m_current == m_files.size() && m_inFlight.isEmpty()) {
+    if (!m_ended.load() && m_current == m_files.size() && m_inFlight.isEmpty()) {
         if (makeCacheDurable())
             applyUpdate();
     }

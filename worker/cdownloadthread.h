@@ -100,6 +100,7 @@ private:
     DownloadOptions m_options;
 
     std::atomic<bool> m_ended{false};
+    bool m_starting = false; // inside the constructor
     PartialStore m_partials;
     QList<FileTransfer *> m_inFlight;
     qint64 m_bytesDone = 0;  // of the files fetched or found in the cache

@@ -19,6 +19,8 @@ private slots:
     void binFolderMovesInstallDirUp();
     void description_data();
     void description();
+    void connections_data();
+    void connections();
 };
 
 void TestConfig::missingFileGivesDefaults()
@@ -30,6 +32,7 @@ void TestConfig::missingFileGivesDefaults()
     QCOMPARE(config.installDir.absolutePath(), app.path());
     QCOMPARE(config.cacheDir.path(), app.path() + QLatin1Char('/') + defaultCacheFolderName());
     QCOMPARE(config.exePath, app.path() + QStringLiteral("/Host.exe"));
+    QCOMPARE(config.connections, 1);
     QVERIFY(!QFileInfo::exists(config.cacheDir.path()));
 }
 
@@ -143,6 +146,36 @@ void TestConfig::description()
     QTEST(description.version, "version");
     QTEST(description.baseUrl, "baseUrl");
     QTEST(description.listUrl, "listUrl");
+}
+
+void TestConfig::connections_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("connections");
+    QTest::newRow("absent") << QByteArray() << 1;
+    QTest::newRow("one") << QByteArray("Connections=1") << 1;
+    QTest::newRow("six") << QByteArray("Connections=6") << 6;
+    QTest::newRow("spaces and a plus") << QByteArray("Connections = +3 ") << 3;
+    QTest::newRow("eight") << QByteArray("Connections=8") << 8;
+    QTest::newRow("above eight") << QByteArray("Connections=9") << 8;
+    QTest::newRow("far above") << QByteArray("Connections=99999999999999999999999") << 8;
+    QTest::newRow("zero") << QByteArray("Connections=0") << 1;
+    QTest::newRow("negative") << QByteArray("Connections=-4") << 1;
+    QTest::newRow("empty") << QByteArray("Connections=") << 1;
+    QTest::newRow("not a number") << QByteArray("Connections=many") << 1;
+    QTest::newRow("fraction") << QByteArray("Connections=2.5") << 1;
+    QTest::newRow("trailing text") << QByteArray("Connections=4x") << 1;
+    QTest::newRow("list") << QByteArray("Connections=2,3") << 1;
+}
+
+void TestConfig::connections()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, connections);
+    QTemporaryDir app;
+    TestInstall::writeFile(app.path() + "/system.cfg",
+                           "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
+    QCOMPARE(loadUpdateConfig(app.path()).connections, connections);
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

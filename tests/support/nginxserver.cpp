@@ -201,21 +201,35 @@ QString NginxServer::url(const QString &path) const
 
 QStringList NginxServer::requestedPaths() const
 {
-    QFile log(m_prefix.filePath(QStringLiteral("access.log")));
     QStringList paths;
+    for (const LoggedRequest &request : loggedRequests())
+        paths.append(request.path);
+    return paths;
+}
+
+QList<NginxServer::LoggedRequest> NginxServer::loggedRequests() const
+{
+    QFile log(m_prefix.filePath(QStringLiteral("access.log")));
+    QList<LoggedRequest> requests;
     if (!log.open(QIODevice::ReadOnly))
-        return paths;
+        return requests;
     for (const QByteArray &line : log.readAll().split('\n')) {
-        // Combined format: ... "VERB TARGET PROTOCOL" status ...
+        // Combined format: ... "VERB TARGET PROTOCOL" status body_bytes_sent ...
         const int open = line.indexOf('"');
         const int close = line.indexOf('"', open + 1);
         if (open < 0 || close < 0)
             continue;
         const QList<QByteArray> request = line.mid(open + 1, close - open - 1).split(' ');
-        if (request.size() >= 2)
-            paths.append(QUrl::fromPercentEncoding(unescapeLogText(request.at(1))));
+        if (request.size() < 2)
+            continue;
+        const QList<QByteArray> answer = line.mid(close + 1).trimmed().split(' ');
+        LoggedRequest logged;
+        logged.path = QUrl::fromPercentEncoding(unescapeLogText(request.at(1)));
+        logged.status = answer.value(0).toInt();
+        logged.bodyBytesSent = answer.value(1).toLongLong();
+        requests.append(logged);
     }
-    return paths;
+    return requests;
 }
 
 bool NginxServer::waitForRequests(int count, int timeoutMs) const

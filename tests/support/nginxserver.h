@@ -39,6 +39,14 @@ public:
     QString url(const QString &path = QString()) const;
     // Request paths (URL-decoded target of each request line) from the access log, in order.
     QStringList requestedPaths() const;
+    // One line of the access log: what was asked for and what nginx answered.
+    struct LoggedRequest
+    {
+        QString path;
+        int status = 0;
+        qint64 bodyBytesSent = 0;
+    };
+    QList<LoggedRequest> loggedRequests() const;
     // Waits (bounded) until the access log holds at least `count` requests: nginx writes a
     // line only once it has finished a request, which may be just after the client's reply.
     bool waitForRequests(int count, int timeoutMs = 2000) const;

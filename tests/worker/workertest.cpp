@@ -64,9 +64,17 @@ QByteArray contentFor(const QString &name, int size)
 WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
                         const QList<ManifestEntry> &files, int transferTimeoutMs, int waitMs)
 {
+    DownloadOptions options;
+    options.transferTimeoutMs = transferTimeoutMs;
+    return runWorker(baseUrl, folders, files, options, waitMs);
+}
+
+WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
+                        const QList<ManifestEntry> &files, const DownloadOptions &options,
+                        int waitMs)
+{
     WorkerOutcome outcome;
-    CDownloadThread worker(baseUrl, folders.cache, folders.install, files, nullptr,
-                           transferTimeoutMs);
+    CDownloadThread worker(baseUrl, folders.cache, folders.install, files, options);
     QObject::connect(&worker, &CDownloadThread::downloadStarted,
                      [&](QFileInfo file, int current, int total) {
                          outcome.started.append({file, current});

@@ -55,6 +55,10 @@ WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
                         const QList<ManifestEntry> &files,
                         int transferTimeoutMs = CDownloadThread::DefaultTransferTimeoutMs,
                         int waitMs = 20000);
+// The same with the run's options (connections, time-out, a signed release ...).
+WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
+                        const QList<ManifestEntry> &files, const DownloadOptions &options,
+                        int waitMs = 20000);
 // Ends a thread that did not end by itself, so that the worker can be destroyed.
 void stopThread(CDownloadThread *worker);
 
