@@ -8,6 +8,7 @@ int main(int argc, char **argv)
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     selectPlatformWithoutDisplay(argc, argv);
+    connectReportOutput(argc, argv);
     QApplication app(argc, argv);
 
     // Qt has removed its own options from argv by now; the mode is read from what remains.

@@ -5,6 +5,13 @@
 
 #include <cstring>
 
+#ifdef Q_OS_WIN
+#include <cstdio>
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 void selectPlatformWithoutDisplay(int argc, char **argv)
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
@@ -17,6 +24,42 @@ void selectPlatformWithoutDisplay(int argc, char **argv)
             return;
     }
     qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
+}
+
+#ifdef Q_OS_WIN
+namespace {
+
+bool isPipeOrFile(DWORD handleId)
+{
+    const HANDLE handle = GetStdHandle(handleId);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD type = GetFileType(handle);
+    return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
+}
+
+} // namespace
+#endif
+
+void connectReportOutput(int argc, char **argv)
+{
+#ifdef Q_OS_WIN
+    if (argc < 2 || _stricmp(argv[1], "console") != 0)
+        return;
+    if (isPipeOrFile(STD_OUTPUT_HANDLE)) {
+        // The report's bytes go out exactly as composed, never with LF turned into CR LF.
+        _setmode(_fileno(stdout), _O_BINARY);
+        return;
+    }
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    std::freopen("CONOUT$", "w", stdout);
+    if (!isPipeOrFile(STD_ERROR_HANDLE))
+        std::freopen("CONOUT$", "w", stderr);
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);

@@ -3,3 +3,9 @@
 // Console and restart mode must run on machines without a display (servers, CI):
 // there the offscreen platform is chosen before the application object exists.
 void selectPlatformWithoutDisplay(int argc, char **argv);
+
+// update.exe is a GUI-subsystem program: Windows gives it no console. In console mode the
+// report goes to the standard output it was given, a host's pipe or a file, unchanged; when
+// it has none (started from a console window), it attaches to the parent's console and
+// writes there. Elsewhere nothing happens.
+void connectReportOutput(int argc, char **argv);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSet>
 #include <QUrl>
 
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
@@ -42,11 +43,22 @@ QString CDownloadThread::errorText() const
 }
 
 // Refuses the whole list before anything is fetched or moved when one path would leave
-// the cache or the installation folder.
+// the cache or the installation folder, or, on Windows, names the same file as an earlier
+// path that differs only in letter case: applying both would replace the first file's new
+// content with the second and leave the first file's previous version nowhere.
 bool CDownloadThread::checkPaths()
 {
+#ifdef Q_OS_WIN
+    QSet<QString> caseFolded;
+#endif
     for (const ManifestEntry &entry : qAsConst(m_files)) {
-        if (!isContainedRelativePath(entry.path)) {
+        bool refused = !isContainedRelativePath(entry.path);
+#ifdef Q_OS_WIN
+        const QString folded = entry.path.toCaseFolded();
+        refused = refused || caseFolded.contains(folded);
+        caseFolded.insert(folded);
+#endif
+        if (refused) {
             fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));
             return false;
         }

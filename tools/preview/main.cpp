@@ -1,8 +1,10 @@
-// update-preview OUTPUT_DIR
+// update-preview OUTPUT_DIR [--on-screen] [--prefix TEXT]
 //
 // Renders the dialogs in the states a user meets and writes one PNG per state into
-// OUTPUT_DIR. Runs without a display: the offscreen platform is used unless
-// QT_QPA_PLATFORM says otherwise.
+// OUTPUT_DIR, each file name starting with TEXT. Runs without a display: the offscreen
+// platform is used unless QT_QPA_PLATFORM says otherwise. With --on-screen each dialog is
+// shown on the screen and the picture is taken from the screen, as the platform (for
+// example the windows platform under Wine) draws it.
 
 #include "cdownloadthread.h"
 #include "cupdateerror.h"
@@ -12,6 +14,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
+#include <QScreen>
+#include <QTimer>
 #include <QIcon>
 #include <QImage>
 #include <QTemporaryDir>
@@ -21,10 +26,30 @@
 
 namespace {
 
+bool onScreen = false;
+QString namePrefix;
+
+QPixmap takePicture(QWidget &dialog)
+{
+    if (!onScreen)
+        return dialog.grab();
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    QEventLoop settle;
+    QTimer::singleShot(700, &settle, &QEventLoop::quit);
+    settle.exec();
+    const QRect area = dialog.frameGeometry();
+    const QPixmap picture =
+        dialog.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    dialog.hide();
+    return picture;
+}
+
 bool writeShot(QWidget &dialog, const QDir &outDir, const QString &name)
 {
-    const QString path = outDir.filePath(name + QStringLiteral(".png"));
-    const bool written = dialog.grab().save(path, "PNG");
+    const QString path = outDir.filePath(namePrefix + name + QStringLiteral(".png"));
+    const bool written = takePicture(dialog).save(path, "PNG");
     QTextStream(written ? stdout : stderr)
         << (written ? "wrote " : "cannot write ") << path << Qt::endl;
     return written;
@@ -83,9 +108,16 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
+    QStringList args = QCoreApplication::arguments();
+    onScreen = args.removeAll(QStringLiteral("--on-screen")) > 0;
+    const int prefixAt = args.indexOf(QStringLiteral("--prefix"));
+    if (prefixAt > 0 && prefixAt + 1 < args.size()) {
+        namePrefix = args.at(prefixAt + 1);
+        args.erase(args.begin() + prefixAt, args.begin() + prefixAt + 2);
+    }
     if (args.size() != 2) {
-        QTextStream(stderr) << "usage: update-preview OUTPUT_DIR" << Qt::endl;
+        QTextStream(stderr) << "usage: update-preview OUTPUT_DIR [--on-screen] [--prefix TEXT]"
+                            << Qt::endl;
         return 2;
     }
     initUiResources();
@@ -95,7 +127,7 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "cannot create " << outDir.path() << Qt::endl;
         return 1;
     }
-    const QString iconPath = outDir.filePath(QStringLiteral("icon.png"));
+    const QString iconPath = outDir.filePath(namePrefix + QStringLiteral("icon.png"));
     if (!QImage(QStringLiteral(":/icon")).save(iconPath, "PNG")) {
         QTextStream(stderr) << "cannot write " << iconPath << Qt::endl;
         return 1;

@@ -11,6 +11,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 const QFileDevice::Permissions PublicFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -91,10 +95,19 @@ bool copyRelease(const QList<ReleaseFile> &files, const QString &staging, QStrin
     return true;
 }
 
+// Unlike QFile::rename this replaces an existing file in one step. On Windows the C library's
+// rename refuses an existing target and takes ANSI names; the wide API does neither.
 bool renamePath(const QString &from, const QString &to)
 {
-    // Unlike QFile::rename this replaces an existing file in one step.
+#ifdef Q_OS_WIN
+    const QString nativeFrom = QDir::toNativeSeparators(from);
+    const QString nativeTo = QDir::toNativeSeparators(to);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(nativeFrom.utf16()),
+                       reinterpret_cast<const wchar_t *>(nativeTo.utf16()),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+#else
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
 }
 
 // Swaps the assembled folder in; an older folder is removed only once the new one is live.
