@@ -10,6 +10,7 @@
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QSslCertificate>
+#include <QSslCipher>
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTemporaryDir>
