@@ -115,6 +115,8 @@ void TestPublish::leavesOutClientFiles_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("options");
     QTest::newRow("md5 record") << QStringLiteral("update_md5.info") << QStringList();
+    QTest::newRow("sequence record") << QStringLiteral("update_sequence.info") << QStringList();
+    QTest::newRow("signing key") << QStringLiteral("keys/update-signing.key") << QStringList();
     QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
     QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();
     QTest::newRow("pattern") << QStringLiteral("logs/today.log")

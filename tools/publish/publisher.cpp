@@ -1,24 +1,15 @@
 #include "publisher.h"
 
 #include "manifest.h"
+#include "publishfiles.h"
 #include "releasescan.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
-
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace {
-
-const QFileDevice::Permissions PublicFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ReadGroup | QFileDevice::ReadOther;
 
 bool isSameOrInside(const QString &path, const QString &folder)
 {
@@ -45,19 +36,6 @@ bool checkOptions(const PublishOptions &options, const QString &target, QString 
         return false;
     }
     return true;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush() && file.setPermissions(PublicFile);
 }
 
 // QFile::copy goes through a synced temporary file per copy, which costs more than the copy
@@ -95,21 +73,6 @@ bool copyRelease(const QList<ReleaseFile> &files, const QString &staging, QStrin
     return true;
 }
 
-// Unlike QFile::rename this replaces an existing file in one step. On Windows the C library's
-// rename refuses an existing target and takes ANSI names; the wide API does neither.
-bool renamePath(const QString &from, const QString &to)
-{
-#ifdef Q_OS_WIN
-    const QString nativeFrom = QDir::toNativeSeparators(from);
-    const QString nativeTo = QDir::toNativeSeparators(to);
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(nativeFrom.utf16()),
-                       reinterpret_cast<const wchar_t *>(nativeTo.utf16()),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
-}
-
 // Swaps the assembled folder in; an older folder is removed only once the new one is live.
 bool goLive(const QString &staging, const QString &target, QString *error)
 {
@@ -125,35 +88,21 @@ bool goLive(const QString &staging, const QString &target, QString *error)
     return true;
 }
 
-bool writeDescription(const PublishOptions &options, QString *error)
+// sha256.txt of a signed release, written into a folder that is not live yet or that
+// already holds exactly this release.
+bool writeSha256List(const PublishOptions &options, const QList<ReleaseFile> &files,
+                     const QString &folderPath, QString *error)
 {
-    const QDir root(options.serverRoot);
-    const QString live = root.absoluteFilePath(QStringLiteral("update.ini"));
-    const QString temporary = live + QStringLiteral(".publishing");
-    QFile::remove(temporary);
-    {
-        // Written by QSettings itself, so that the updater's QSettings reads back any text.
-        QSettings ini(temporary, QSettings::IniFormat);
-        ini.setValue(QStringLiteral("Summary/UpdateType"), options.forced ? 1 : 0);
-        ini.setValue(QStringLiteral("Version/Folder"), options.folder);
-        ini.setValue(QStringLiteral("Version/Version"), options.version);
-        ini.sync();
-        if (ini.status() != QSettings::NoError) {
-            *error = QStringLiteral("cannot write %1").arg(temporary);
-            return false;
-        }
-    }
-    const QSettings check(temporary, QSettings::IniFormat);
-    if (check.value(QStringLiteral("Version/Folder")).toString() != options.folder ||
-        check.value(QStringLiteral("Version/Version")).toString() != options.version) {
-        *error = QStringLiteral("%1 does not read back as written").arg(temporary);
+    if (options.signingKeys.isEmpty())
+        return true;
+    QByteArray list;
+    const QString path = QDir(folderPath).absoluteFilePath(QStringLiteral("sha256.txt"));
+    if (!composeSha256List(files, folderPath, &list, error))
         return false;
-    }
-    if (!QFile::setPermissions(temporary, PublicFile) || !renamePath(temporary, live)) {
-        *error = QStringLiteral("cannot replace %1").arg(live);
-        return false;
-    }
-    return true;
+    if (readAll(path) == list || replaceFile(path, list))
+        return true;
+    *error = QStringLiteral("cannot write %1").arg(path);
+    return false;
 }
 
 bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &files,
@@ -168,7 +117,7 @@ bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &fi
         QDir().mkpath(staging) && copyRelease(files, staging, error) &&
         writeAll(QDir(staging).absoluteFilePath(QStringLiteral("md5.txt")), composeList(files)) &&
         verifyPublishedFolder(staging, options.codec, files.size(), error) &&
-        goLive(staging, target, error);
+        writeSha256List(options, files, staging, error) && goLive(staging, target, error);
     if (!ok) {
         if (error->isEmpty())
             *error = QStringLiteral("cannot write below %1").arg(staging);
@@ -209,7 +158,8 @@ bool publishRelease(const PublishOptions &options, PublishResult *result, QStrin
                      .arg(target);
         return false;
     }
-    if (!result->unchanged && !assembleVersion(options, files, target, error))
+    if (result->unchanged ? !writeSha256List(options, files, target, error)
+                          : !assembleVersion(options, files, target, error))
         return false;
-    return writeDescription(options, error);
+    return writeDescription(options, target, result, error);
 }

@@ -59,8 +59,9 @@ bool describeFile(const QString &releaseDir, const QString &relativePath, QTextC
 
 QStringList ExcludeRules::alwaysExcluded()
 {
-    return {QStringLiteral("update_md5.info"), QStringLiteral("*.old"),
-            QStringLiteral("system.cfg")};
+    return {QStringLiteral("update_md5.info"), QStringLiteral("update_sequence.info"),
+            QStringLiteral("*.old"), QStringLiteral("system.cfg"),
+            QStringLiteral("update-signing.key")};
 }
 
 ExcludeRules::ExcludeRules(const QStringList &patterns)

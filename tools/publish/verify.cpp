@@ -1,6 +1,7 @@
 #include "publisher.h"
 
 #include "digest.h"
+#include "listformat.h"
 #include "manifest.h"
 
 #include <QDir>

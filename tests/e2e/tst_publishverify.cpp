@@ -1,0 +1,84 @@
+// update-publish --verify: a published tree checked as a client with the key checks it.
+#include "signingfixture.h"
+
+class TestPublishVerify : public SigningFixture
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(setUp()); }
+    void acceptsWhatWasPublished();
+    void catchesChanges_data();
+    void catchesChanges();
+};
+
+void TestPublishVerify::acceptsWhatWasPublished()
+{
+    QVERIFY(publishSigned(QStringLiteral("v1"), {QStringLiteral("--expires"), QStringLiteral("9")})
+                .exitCode == 0);
+    const ToolRun run = verify();
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY2(run.output.startsWith("OK: "), run.output.constData());
+    QVERIFY2(run.output.contains("Sequence 1") && run.output.contains("2 files checked"),
+             run.output.constData());
+}
+
+void TestPublishVerify::catchesChanges_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<QByteArray>("problem");
+    const QByteArray abcSha = "ba7816bf";
+    QTest::newRow("changed file") << QStringLiteral("v1/doc/abc.txt") << QByteArray("abc")
+                                  << QByteArray("abd") << QByteArray("differs from its MD5");
+    QTest::newRow("removed file") << QStringLiteral("v1/bin/host.dll") << QByteArray()
+                                  << QByteArray() << QByteArray("host.dll is missing");
+    QTest::newRow("changed md5.txt") << QStringLiteral("v1/md5.txt") << QByteArray("\r\n")
+                                     << QByteArray("\n") << QByteArray("not match Md5List");
+    QTest::newRow("changed sha256.txt")
+        << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
+        << QByteArray("not match Sha256List");
+    QTest::newRow("file's line in sha256.txt")
+        << QStringLiteral("v1/sha256.txt") << abcSha << QByteArray("ba7816be")
+        << QByteArray("abc.txt differs from its SHA-256 in sha256.txt");
+    QTest::newRow("changed description")
+        << QStringLiteral("update.ini") << QByteArray("Version=v1") << QByteArray("Version=v9")
+        << QByteArray("does not verify update.ini");
+    QTest::newRow("changed signature") << QStringLiteral("update.ini.sig") << QByteArray("flip")
+                                       << QByteArray() << QByteArray("does not verify update.ini");
+    QTest::newRow("removed signature") << QStringLiteral("update.ini.sig") << QByteArray()
+                                       << QByteArray() << QByteArray("update.ini.sig is missing");
+    QTest::newRow("another key") << QStringLiteral("b") << QByteArray() << QByteArray()
+                                 << QByteArray("不是由受信任的密钥签名的");
+}
+
+void TestPublishVerify::catchesChanges()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(QByteArray, problem);
+    QVERIFY(publishSigned(QStringLiteral("v1")).exitCode == 0);
+    QVERIFY(verify().exitCode == 0);
+    const QString target = root() + QLatin1Char('/') + file;
+    QByteArray bytes = fileBytes(target);
+    if (file == QLatin1String("b")) {
+        QVERIFY(keygen(file).exitCode == 0);
+    } else if (from.isEmpty()) {
+        QVERIFY(QFile::remove(target));
+    } else if (from == "flip") {
+        const int at = bytes.lastIndexOf(' ') + 3;
+        bytes[at] = bytes.at(at) == 'A' ? 'B' : 'A';
+        QVERIFY(putFile(root(), file, bytes));
+    } else {
+        QVERIFY(bytes.contains(from));
+        QVERIFY(putFile(root(), file, bytes.replace(from, to)));
+    }
+    const ToolRun run = verify(file == QLatin1String("b") ? file : QStringLiteral("a"));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(problem), run.errors.constData());
+}
+
+QTEST_GUILESS_MAIN(TestPublishVerify)
+#include "tst_publishverify.moc"

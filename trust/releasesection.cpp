@@ -1,0 +1,51 @@
+#include "releasesection.h"
+
+#include <QSettings>
+
+namespace {
+
+const QString SequenceKey = QStringLiteral("Release/Sequence");
+const QString Md5ListKey = QStringLiteral("Release/Md5List");
+const QString Sha256ListKey = QStringLiteral("Release/Sha256List");
+const QString ExpiresKey = QStringLiteral("Release/Expires");
+
+} // namespace
+
+ReleaseSection readReleaseSection(const QString &iniPath)
+{
+    const QSettings ini(iniPath, QSettings::IniFormat);
+    ReleaseSection section;
+    bool ok = false;
+    const qint64 sequence = ini.value(SequenceKey).toString().trimmed().toLongLong(&ok);
+    section.sequence = ok && sequence > 0 ? sequence : 0;
+    section.md5List = ini.value(Md5ListKey).toString().trimmed().toLatin1();
+    section.sha256List = ini.value(Sha256ListKey).toString().trimmed().toLatin1();
+    section.expiresText = ini.value(ExpiresKey).toString().trimmed();
+    if (section.hasExpiry())
+        section.expires = parseExpires(section.expiresText);
+    return section;
+}
+
+void writeReleaseSection(QSettings &ini, const ReleaseSection &section)
+{
+    ini.setValue(SequenceKey, QString::number(section.sequence));
+    ini.setValue(Md5ListKey, QString::fromLatin1(section.md5List));
+    ini.setValue(Sha256ListKey, QString::fromLatin1(section.sha256List));
+    if (section.hasExpiry())
+        ini.setValue(ExpiresKey, section.expiresText);
+}
+
+QString expiresTextFor(const QDateTime &moment)
+{
+    return moment.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+}
+
+QDateTime parseExpires(const QString &text)
+{
+    QDateTime moment = QDateTime::fromString(text.trimmed(), Qt::ISODate);
+    if (!moment.isValid())
+        return QDateTime();
+    if (moment.timeSpec() == Qt::LocalTime)
+        moment.setTimeSpec(Qt::UTC);
+    return moment.toUTC();
+}
