@@ -3,9 +3,9 @@
 #include "digest.h"
 
 #include <QFile>
+#include <QHash>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSet>
 #include <QUrl>
 
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
@@ -49,14 +49,14 @@ QString CDownloadThread::errorText() const
 bool CDownloadThread::checkPaths()
 {
 #ifdef Q_OS_WIN
-    QSet<QString> caseFolded;
+    QHash<QString, QString> byFoldedPath;
 #endif
     for (const ManifestEntry &entry : qAsConst(m_files)) {
         bool refused = !isContainedRelativePath(entry.path);
 #ifdef Q_OS_WIN
-        const QString folded = entry.path.toCaseFolded();
-        refused = refused || caseFolded.contains(folded);
-        caseFolded.insert(folded);
+        const QString earlier = byFoldedPath.value(entry.path.toCaseFolded(), entry.path);
+        refused = refused || earlier != entry.path;
+        byFoldedPath.insert(entry.path.toCaseFolded(), entry.path);
 #endif
         if (refused) {
             fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));

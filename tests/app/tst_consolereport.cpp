@@ -98,7 +98,8 @@ void TestConsoleReport::argumentsReachMainInTheLocalEncoding()
     QProcess probe;
     probe.start(QStringLiteral(ARGUMENT_PROBE_PATH), {argument, QStringLiteral("console")});
     QVERIFY(probe.waitForFinished(20000));
-    const QList<QByteArray> lines = probe.readAllStandardOutput().split('\n');
+    // A Windows console program's line ends are CR LF.
+    const QList<QByteArray> lines = probe.readAllStandardOutput().replace('\r', "").split('\n');
     QCOMPARE(lines.size(), 3);
     const QList<QByteArray> first = lines.at(0).split('\t');
     QCOMPARE(first.size(), 2);

@@ -14,6 +14,14 @@
 ToolRun runTool(const QString &program, const QStringList &arguments, int timeoutMs)
 {
     ToolRun run;
+#ifdef Q_OS_WIN
+    // Under Wine the Linux tools (sha256sum, openssl, ...) run through Wine; their standard
+    // error arrives merged into the output.
+    if (!program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
+        run.exitCode = WineHost::runTool(program, arguments, timeoutMs, &run.output);
+        return run;
+    }
+#endif
     QProcess process;
     process.start(program, arguments);
     if (!process.waitForFinished(timeoutMs)) {

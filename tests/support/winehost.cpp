@@ -3,7 +3,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -96,6 +98,20 @@ int run(const QString &program, const QStringList &arguments, int timeoutMs, QBy
     bool ok = false;
     const int code = readFile(codeFile).trimmed().toInt(&ok);
     return ok ? code : -1;
+}
+
+int runTool(const QString &name, const QStringList &arguments, int timeoutMs, QByteArray *output)
+{
+    static const QRegularExpression drivePath(QStringLiteral("^[A-Za-z]:[/\\\\]"));
+    QStringList converted;
+    for (const QString &argument : arguments)
+        converted << (drivePath.match(argument).hasMatch() ? unixPath(argument) : argument);
+    for (const char *folder : {"/usr/bin/", "/bin/", "/usr/sbin/"}) {
+        const QString program = QString::fromLatin1(folder) + name;
+        if (QFileInfo::exists(windowsPath(program)))
+            return run(program, converted, timeoutMs, output);
+    }
+    return -1;
 }
 
 } // namespace WineHost

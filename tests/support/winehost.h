@@ -22,4 +22,9 @@ bool startDetached(const QString &program, const QStringList &arguments);
 int run(const QString &program, const QStringList &arguments, int timeoutMs = 30000,
         QByteArray *output = nullptr);
 
+// Runs a tool of the Linux machine by name (sha256sum, openssl, stat, ...) like run();
+// arguments that are absolute Windows paths are passed as their Linux paths.
+int runTool(const QString &name, const QStringList &arguments, int timeoutMs = 30000,
+            QByteArray *output = nullptr);
+
 } // namespace WineHost

@@ -15,12 +15,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QScreen>
-#include <QTimer>
 #include <QIcon>
 #include <QImage>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 #include <functional>
 
