@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstring>
@@ -63,5 +64,23 @@ void connectReportOutput(int argc, char **argv)
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);
+#endif
+}
+
+bool writeToConsoleWindow(const QByteArray &utf8)
+{
+#ifdef Q_OS_WIN
+    // stdout may have been reopened on CONOUT$ above: its handle, not the process's.
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+        return false;
+    std::fflush(stdout);
+    const QString text = QString::fromUtf8(utf8);
+    DWORD written = 0;
+    return WriteConsoleW(console, text.utf16(), DWORD(text.size()), &written, nullptr) != 0;
+#else
+    Q_UNUSED(utf8);
+    return false;
 #endif
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+class QByteArray;
+
 // Console and restart mode must run on machines without a display (servers, CI):
 // there the offscreen platform is chosen before the application object exists.
 void selectPlatformWithoutDisplay(int argc, char **argv);
@@ -9,3 +11,8 @@ void selectPlatformWithoutDisplay(int argc, char **argv);
 // it has none (started from a console window), it attaches to the parent's console and
 // writes there. Elsewhere nothing happens.
 void connectReportOutput(int argc, char **argv);
+
+// In a Windows console window the report's UTF-8 bytes would be shown through the console's
+// code page; there it is written as text instead (true when done). Pipes and files, and
+// every other platform, get the bytes unchanged from the caller (false).
+bool writeToConsoleWindow(const QByteArray &utf8);

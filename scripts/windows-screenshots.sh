@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 out=$(realpath -m "${1:-docs/images}")
 windows=$(bash scripts/build-windows.sh | tail -n 1)
-for p in xvfb; do
+for p in xvfb fonts-wine; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p"
 done
@@ -39,9 +39,10 @@ done
 wine wineboot --init >/dev/null 2>&1
 wineserver -w
 mkdir -p "$out"
-# Chinese text under Wine needs the ANSI code page 936 and a Chinese font (wqy, through
-# fontconfig); the windows platform is Qt's default on Windows.
+# The windows platform plugin, Qt's default on Windows. Under Wine its GDI text renderer
+# draws no text at all, so the pictures use the same plugin's FreeType renderer; Chinese text
+# needs the ANSI code page 936 and a Chinese font (wqy, which Wine finds through fontconfig).
 LC_ALL=zh_CN.UTF-8 wine "$windows/tools/preview/update-preview.exe" "Z:$out" --on-screen \
-    --prefix windows-
+    --prefix windows- -platform windows:fontengine=freetype
 rm -f "$out/windows-icon.png"
 ls -1 "$out"/windows-*.png
