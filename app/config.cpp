@@ -61,6 +61,14 @@ void resolveFolders(UpdateConfig &config)
     ensureFolder(config.cacheDir);
 }
 
+QDir installFolderOf(const UpdateConfig &config)
+{
+    const QString folder = config.installDir.absolutePath();
+    const bool inBin =
+        QFileInfo(folder).fileName().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
+    return QDir(inBin ? QFileInfo(folder).absolutePath() : folder);
+}
+
 UpdateDescription readUpdateDescription(const QString &path, const QString &url)
 {
     QSettings ini(path, QSettings::IniFormat);

@@ -31,5 +31,7 @@ QString defaultCacheFolderName();
 
 UpdateConfig loadUpdateConfig(const QString &appDir = QCoreApplication::applicationDirPath());
 void resolveFolders(UpdateConfig &config);
+// The installation folder as resolveFolders makes it, without creating anything.
+QDir installFolderOf(const UpdateConfig &config);
 void ensureFolder(QDir &folder);
 UpdateDescription readUpdateDescription(const QString &path, const QString &url);

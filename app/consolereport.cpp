@@ -1,6 +1,6 @@
 #include "consolereport.h"
 
-#include "platform.h"
+#include "consoleoutput.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,33 +1,21 @@
 #include "driver.h"
 
+#include "applytransaction.h"
 #include "cdownloadthread.h"
 #include "compare.h"
-#include "consolereport.h"
 #include "cupdatenotice.h"
 #include "cupdateprogress.h"
-#include "dialogframe.h"
-#include "hoststart.h"
+#include "fileops.h"
 #include "httprequest.h"
 #include "instanceguard.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QIcon>
 #include <QUrl>
-
-namespace {
-// attempt() and the outcomes return an exit code, or this to start a new attempt.
-constexpr int RetryAttempt = -1;
-} // namespace
 
 bool writeFileBytes(const QString &path, const QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        return false;
-    file.write(bytes);
-    file.close();
-    return true;
+    return fileops::writeAtomically(path, bytes);
 }
 
 UpdateDriver::UpdateDriver(DriverSettings settings) : m_settings(std::move(settings)) {}
@@ -38,91 +26,156 @@ int UpdateDriver::run()
 {
     m_config = loadUpdateConfig(m_settings.appDir);
     m_errorDialog.setDownloadUrl(m_config.downloadUrl);
-
-    const QString modeText = m_settings.arguments.value(1);
-    if (modeText.compare(QLatin1String("console"), Qt::CaseInsensitive) == 0)
-        m_mode = Mode::Console;
-    else if (modeText.compare(QLatin1String("restart"), Qt::CaseInsensitive) == 0)
-        m_mode = Mode::Restart;
-
+    m_mode = modeOf(m_settings.arguments.value(1));
     if (m_mode == Mode::Restart)
-        return finish(1, true);
+        return restart();
 
     m_guard = std::make_unique<InstanceGuard>(m_settings.appDir);
     if (!m_guard->acquire())
         return alreadyRunning();
+    return runGuarded();
+}
 
+UpdateDriver::Mode UpdateDriver::modeOf(const QString &text) const
+{
+    if (text.compare(QLatin1String("console"), Qt::CaseInsensitive) == 0)
+        return Mode::Console;
+    if (text.compare(QLatin1String("restart"), Qt::CaseInsensitive) == 0)
+        return Mode::Restart;
+    return Mode::Windowed;
+}
+
+// Only starts the host; but never on a half-applied update that no live updater is
+// working on. The guard is taken only when there is such an update to finish.
+int UpdateDriver::restart()
+{
+    const QDir installDir = installFolderOf(m_config);
+    if (UpdateJournal::existsIn(installDir)) {
+        InstanceGuard guard(m_settings.appDir);
+        QString error;
+        if (guard.acquire())
+            ApplyTransaction::recoverIn(installDir, &error);
+    }
+    return finish(1, true).exitCode;
+}
+
+int UpdateDriver::runGuarded()
+{
+    int exitCode = 1;
+    if (!recoverInterruptedUpdate(&exitCode))
+        return exitCode;
     if (!QUrl(m_config.url, QUrl::TolerantMode).isValid())
         return configurationError(QObject::tr("升级地址不合法:%1").arg(m_config.url));
-
     resolveFolders(m_config);
     return runAttempts();
 }
 
-int UpdateDriver::runAttempts()
+// An update that an earlier run left half done is finished or undone before anything
+// else. When that fails it counts as a failed attempt, and a retry tries again.
+bool UpdateDriver::recoverInterruptedUpdate(int *exitCode)
 {
-    int exitCode = RetryAttempt;
-    while (exitCode == RetryAttempt)
-        exitCode = attempt();
-    return exitCode;
+    for (;;) {
+        QString error;
+        if (ApplyTransaction::recoverIn(installFolderOf(m_config), &error))
+            return true;
+        const Outcome outcome = attemptFailure(error);
+        if (!outcome.retry) {
+            *exitCode = outcome.exitCode;
+            return false;
+        }
+    }
 }
 
-int UpdateDriver::attempt()
+int UpdateDriver::runAttempts()
+{
+    Outcome outcome = attempt();
+    while (outcome.retry)
+        outcome = attempt();
+    return outcome.exitCode;
+}
+
+UpdateDriver::Outcome UpdateDriver::attempt()
 {
     m_manager.clearAccessCache();
+    AttemptData data;
+    Outcome failure;
+    if (!fetchDescription(&data, &failure) || !fetchPending(&data, &failure))
+        return failure;
+    return offerUpdate(data);
+}
+
+bool UpdateDriver::fetchDescription(AttemptData *data, Outcome *failure)
+{
+    const QUrl descriptionUrl(m_config.url + QStringLiteral("/update.ini"), QUrl::TolerantMode);
+    if (!descriptionUrl.isValid()) {
+        *failure = Outcome::exitWith(configurationError(
+            QObject::tr("升级描述文件地址不合法:%1").arg(descriptionUrl.toDisplayString())));
+        return false;
+    }
     QByteArray body;
     QString transferError;
+    if (!fetch(descriptionUrl.toString(), &body, &transferError)) {
+        *failure = attemptFailure(QObject::tr("下载升级描述文件失败:%1").arg(transferError));
+        return false;
+    }
+    return storeDescription(body, data, failure);
+}
 
-    const QUrl descriptionUrl(m_config.url + QStringLiteral("/update.ini"), QUrl::TolerantMode);
-    if (!descriptionUrl.isValid())
-        return configurationError(
-            QObject::tr("升级描述文件地址不合法:%1").arg(descriptionUrl.toDisplayString()));
-    if (!fetch(descriptionUrl.toString(), &body, &transferError))
-        return attemptFailure(QObject::tr("下载升级描述文件失败:%1").arg(transferError));
+bool UpdateDriver::storeDescription(const QByteArray &body, AttemptData *data, Outcome *failure)
+{
+    const QString path = m_config.cacheDir.absoluteFilePath(QStringLiteral("update.ini"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
+        *failure = attemptFailure(QObject::tr("创建文件[%1]失败:%2").arg(path, file.errorString()));
+        return false;
+    }
+    file.write(body);
+    file.close();
+    data->description = readUpdateDescription(path, m_config.url);
+    return true;
+}
 
-    const QString descriptionPath =
-        m_config.cacheDir.absoluteFilePath(QStringLiteral("update.ini"));
-    QFile descriptionFile(descriptionPath);
-    if (!descriptionFile.open(QIODevice::ReadWrite | QIODevice::Truncate))
-        return attemptFailure(
-            QObject::tr("创建文件[%1]失败:%2").arg(descriptionPath, descriptionFile.errorString()));
-    descriptionFile.write(body);
-    descriptionFile.close();
-    const UpdateDescription description = readUpdateDescription(descriptionPath, m_config.url);
+bool UpdateDriver::fetchPending(AttemptData *data, Outcome *failure)
+{
+    QString transferError;
+    if (!fetch(data->description.listUrl, &data->list, &transferError)) {
+        *failure = attemptFailure(QObject::tr("下载更新列表文件失败:%1").arg(transferError));
+        return false;
+    }
+    data->pending = compareWithInstalled(parseManifest(data->list), m_config.installDir);
+    return true;
+}
 
-    if (!fetch(description.listUrl, &body, &transferError))
-        return attemptFailure(QObject::tr("下载更新列表文件失败:%1").arg(transferError));
-
-    const Manifest pending = compareWithInstalled(parseManifest(body), m_config.installDir);
-    const bool forced = description.updateType != 0;
+// Reports, records "nothing to do", or asks before an optional update.
+UpdateDriver::Outcome UpdateDriver::offerUpdate(const AttemptData &data)
+{
+    const bool forced = data.description.updateType != 0;
     if (console())
-        report(true, !pending.isEmpty() && forced, QString());
-    if (pending.isEmpty()) {
-        writeFileBytes(recordPath(), body);
+        report(true, !data.pending.isEmpty() && forced, QString());
+    if (data.pending.isEmpty()) {
+        writeFileBytes(recordPath(), data.list);
         return finish(1, !console());
     }
     if (!forced && !console()) {
         CUpdateNotice notice;
-        notice.setVersion(description.version);
+        notice.setVersion(data.description.version);
         if (notice.exec() != QDialog::Accepted)
             return finish(1, true);
     }
-    return applyPending(description, pending, body);
+    return applyPending(data);
 }
 
-int UpdateDriver::applyPending(const UpdateDescription &description, const Manifest &pending,
-                               const QByteArray &list)
+// The worker records the list itself as the last step of its commit.
+UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
 {
-    const bool forced = description.updateType != 0;
-    CDownloadThread worker(description.baseUrl, m_config.cacheDir, m_config.installDir,
-                           pending.values());
+    const bool forced = data.description.updateType != 0;
+    CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
+                           data.pending.values(), nullptr,
+                           CDownloadThread::DefaultTransferTimeoutMs, data.list);
     waitForWorker(worker, !console() || forced);
     QObject::disconnect(&worker, nullptr, nullptr, nullptr);
-
-    if (worker.success()) {
-        writeFileBytes(recordPath(), list);
+    if (worker.success())
         return finish(0, !console() || forced);
-    }
     return workerFailure(worker.errorText(), forced);
 }
 
@@ -144,82 +197,4 @@ bool UpdateDriver::fetch(const QString &address, QByteArray *body, QString *erro
 {
     return sendHttpRequest(&m_manager, QUrl(address), body, error, m_settings.requestTimeoutSeconds,
                            {}, QByteArrayLiteral("GET"), {}, nullptr);
-}
-
-int UpdateDriver::attemptFailure(const QString &message)
-{
-    if (console()) {
-        report(false, false, message);
-        return 1;
-    }
-    m_errorDialog.setError(QObject::tr("更新失败"), message, true);
-    if (m_errorDialog.exec() == QDialog::Accepted)
-        return RetryAttempt;
-    return finish(1, true);
-}
-
-int UpdateDriver::workerFailure(const QString &message, bool forced)
-{
-    if (console() || !forced)
-        return attemptFailure(message);
-    // A forced update is retried whatever the user does.
-    m_errorDialog.setError(QObject::tr("更新失败"), message, false);
-    m_errorDialog.exec();
-    return RetryAttempt;
-}
-
-int UpdateDriver::configurationError(const QString &message)
-{
-    if (console()) {
-        report(false, false, message);
-        return 1;
-    }
-    showConfigError(QObject::tr("配置错误"), message);
-    return finish(1, true);
-}
-
-int UpdateDriver::alreadyRunning()
-{
-    const QString message = QObject::tr("升级程序已运行");
-    if (console()) {
-        report(false, false, message);
-        return 1;
-    }
-    m_errorDialog.setError(QObject::tr("启动"), message, false);
-    m_errorDialog.exec();
-    return finish(1, true);
-}
-
-int UpdateDriver::finish(int exitCode, bool withHost)
-{
-    if (withHost)
-        startHost(m_config.exePath, m_settings.appFilePath);
-    return exitCode;
-}
-
-void UpdateDriver::report(bool success, bool update, const QString &message)
-{
-    if (m_settings.reportSink)
-        m_settings.reportSink(consoleReportBytes(success, update, message));
-    else
-        printConsoleReport(success, update, message);
-}
-
-bool UpdateDriver::showConfigError(const QString &title, const QString &message)
-{
-    m_errorDialog.setError(title, message, false);
-    return m_errorDialog.exec() == QDialog::Accepted;
-}
-
-QString UpdateDriver::recordPath() const
-{
-    return m_config.installDir.absoluteFilePath(QStringLiteral("update_md5.info"));
-}
-
-int runUpdater(DriverSettings settings)
-{
-    initUiResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
-    UpdateDriver driver(std::move(settings));
-    return driver.run();
 }

@@ -15,7 +15,6 @@
 
 class CDownloadThread;
 class InstanceGuard;
-struct UpdateDescription;
 
 // What the driver needs from its process; tests run it in-process with their own values.
 struct DriverSettings
@@ -41,18 +40,43 @@ public:
 private:
     enum class Mode { Windowed, Console, Restart };
 
+    // How a step of the sequence ends the run or the attempt: a new attempt, or the exit
+    // code. The exit code is never used to carry the retry.
+    struct Outcome
+    {
+        bool retry = false;
+        int exitCode = 1;
+        static Outcome retryAttempt() { return {true, 1}; }
+        static Outcome exitWith(int code) { return {false, code}; }
+    };
+
+    // What one attempt has fetched so far.
+    struct AttemptData
+    {
+        UpdateDescription description;
+        QByteArray list; // the MD5 list exactly as received
+        Manifest pending;
+    };
+
+    Mode modeOf(const QString &text) const;
+    int restart();
+    int runGuarded();
+    bool recoverInterruptedUpdate(int *exitCode);
     int runAttempts();
-    int attempt();
-    int applyPending(const UpdateDescription &description, const Manifest &pending,
-                     const QByteArray &list);
+    Outcome attempt();
+    bool fetchDescription(AttemptData *data, Outcome *failure);
+    bool storeDescription(const QByteArray &body, AttemptData *data, Outcome *failure);
+    bool fetchPending(AttemptData *data, Outcome *failure);
+    Outcome offerUpdate(const AttemptData &data);
+    Outcome applyPending(const AttemptData &data);
     void waitForWorker(CDownloadThread &worker, bool showProgress);
     bool fetch(const QString &address, QByteArray *body, QString *error);
 
-    int attemptFailure(const QString &message);
-    int workerFailure(const QString &message, bool forced);
+    Outcome attemptFailure(const QString &message);
+    Outcome workerFailure(const QString &message, bool forced);
     int configurationError(const QString &message);
     int alreadyRunning();
-    int finish(int exitCode, bool withHost);
+    Outcome finish(int exitCode, bool withHost);
 
     void report(bool success, bool update, const QString &message);
     bool showConfigError(const QString &title, const QString &message);
@@ -67,7 +91,8 @@ private:
     std::unique_ptr<InstanceGuard> m_guard;
 };
 
-// Writes all bytes, creating or truncating the file; false only when it cannot be opened.
+// Replaces the file's content in one step (a flushed temporary file renamed over it), so
+// an interruption never leaves it truncated; false when that fails.
 bool writeFileBytes(const QString &path, const QByteArray &bytes);
 
 // Everything the program does once the application object exists; returns the exit code.

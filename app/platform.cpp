@@ -1,17 +1,73 @@
 #include "platform.h"
 
 #include <QByteArray>
-#include <QString>
 #include <QtGlobal>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
-#ifdef Q_OS_WIN
-#include <cstdio>
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
+namespace {
+
+// The options that QApplication takes out of argv on a platform without a display, as
+// "-name" or "--name": those of the first list take the next argument as their value.
+const char *const optionsWithValue[] = {
+    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowtitle",
+    "qwindowicon",        "session",       "style",  "stylesheet"};
+const char *const optionsAlone[] = {"reverse", "widgetcount", "testability", "qdevel"};
+const char *const optionsWithJoinedValue[] = {"style=", "stylesheet=", "qmljsdebugger="};
+
+// Returns how many arguments the Qt option at `arg` spans: 0 when it is none.
+int qtOptionSpan(const char *arg)
+{
+    if (arg[0] != '-')
+        return 0;
+    const char *name = arg + (arg[1] == '-' ? 2 : 1);
+    for (const char *option : optionsWithValue) {
+        if (std::strcmp(name, option) == 0)
+            return 2;
+    }
+    for (const char *option : optionsAlone) {
+        if (std::strcmp(name, option) == 0)
+            return 1;
+    }
+    for (const char *option : optionsWithJoinedValue) {
+        if (std::strncmp(name, option, std::strlen(option)) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+bool choosesOwnPlatform(const char *arg)
+{
+    const char *name = arg + (arg[0] == '-' && arg[1] == '-' ? 1 : 0);
+    return std::strcmp(name, "-platform") == 0 || std::strcmp(name, "-display") == 0;
+}
+
+// The run mode needs no window: the first argument that Qt leaves is console or restart.
+bool modeNeedsNoWindow(int argc, char **argv)
+{
+    int i = 1;
+    while (i < argc && qtOptionSpan(argv[i]) > 0)
+        i += qtOptionSpan(argv[i]);
+    if (i >= argc)
+        return false;
+    const QByteArray mode = QByteArray(argv[i]).toLower();
+    return mode == "console" || mode == "restart";
+}
+
+QtMessageHandler previousHandler = nullptr;
+
+void exitOnFatal(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    previousHandler(type, context, message);
+    if (type == QtFatalMsg) {
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+}
+
+} // namespace
 
 void selectPlatformWithoutDisplay(int argc, char **argv)
 {
@@ -21,66 +77,23 @@ void selectPlatformWithoutDisplay(int argc, char **argv)
         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         return;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+        if (choosesOwnPlatform(argv[i]))
             return;
     }
-    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    if (modeNeedsNoWindow(argc, argv))
+        qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);
 #endif
 }
 
-#ifdef Q_OS_WIN
-namespace {
-
-bool isPipeOrFile(DWORD handleId)
+PlatformStartFailureExit::PlatformStartFailureExit()
 {
-    const HANDLE handle = GetStdHandle(handleId);
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
-        return false;
-    const DWORD type = GetFileType(handle);
-    return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK;
+    previousHandler = qInstallMessageHandler(exitOnFatal);
 }
 
-} // namespace
-#endif
-
-void connectReportOutput(int argc, char **argv)
+PlatformStartFailureExit::~PlatformStartFailureExit()
 {
-#ifdef Q_OS_WIN
-    if (argc < 2 || _stricmp(argv[1], "console") != 0)
-        return;
-    if (isPipeOrFile(STD_OUTPUT_HANDLE)) {
-        // The report's bytes go out exactly as composed, never with LF turned into CR LF.
-        _setmode(_fileno(stdout), _O_BINARY);
-        return;
-    }
-    if (!AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
-    std::freopen("CONOUT$", "w", stdout);
-    if (!isPipeOrFile(STD_ERROR_HANDLE))
-        std::freopen("CONOUT$", "w", stderr);
-#else
-    Q_UNUSED(argc);
-    Q_UNUSED(argv);
-#endif
-}
-
-bool writeToConsoleWindow(const QByteArray &utf8)
-{
-#ifdef Q_OS_WIN
-    // stdout may have been reopened on CONOUT$ above: its handle, not the process's.
-    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
-    DWORD mode = 0;
-    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
-        return false;
-    std::fflush(stdout);
-    const QString text = QString::fromUtf8(utf8);
-    DWORD written = 0;
-    return WriteConsoleW(console, text.utf16(), DWORD(text.size()), &written, nullptr) != 0;
-#else
-    Q_UNUSED(utf8);
-    return false;
-#endif
+    qInstallMessageHandler(previousHandler);
 }

@@ -1,18 +1,19 @@
 #pragma once
 
-class QByteArray;
-
-// Console and restart mode must run on machines without a display (servers, CI):
-// there the offscreen platform is chosen before the application object exists.
+// Console and restart mode must run on machines without a display (servers, CI): there the
+// offscreen platform is chosen before the application object exists. Windowed mode gets no
+// such fallback: its dialogs would wait where nobody can see them, holding the instance guard.
 void selectPlatformWithoutDisplay(int argc, char **argv);
 
-// update.exe is a GUI-subsystem program: Windows gives it no console. In console mode the
-// report goes to the standard output it was given, a host's pipe or a file, unchanged; when
-// it has none (started from a console window), it attaches to the parent's console and
-// writes there. Elsewhere nothing happens.
-void connectReportOutput(int argc, char **argv);
-
-// In a Windows console window the report's UTF-8 bytes would be shown through the console's
-// code page; there it is written as text instead (true when done). Pipes and files, and
-// every other platform, get the bytes unchanged from the caller (false).
-bool writeToConsoleWindow(const QByteArray &utf8);
+// While it lives, a fatal message (Qt's own when no platform plugin can start, e.g. windowed
+// mode without a display) is printed as usual and then ends the program with exit code 1,
+// the code of every failure, instead of aborting it. Meant for the application object's
+// construction.
+class PlatformStartFailureExit
+{
+public:
+    PlatformStartFailureExit();
+    ~PlatformStartFailureExit();
+    PlatformStartFailureExit(const PlatformStartFailureExit &) = delete;
+    PlatformStartFailureExit &operator=(const PlatformStartFailureExit &) = delete;
+};

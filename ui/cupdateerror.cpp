@@ -1,10 +1,10 @@
 #include "cupdateerror.h"
 
 #include "dialogframe.h"
+#include "framelabel.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QLabel>
 #include <QPushButton>
 #include <QUrl>
 
@@ -39,8 +39,8 @@ void CUpdateError::setupForm()
 
 void CUpdateError::setError(QString title, QString message, bool showButtons)
 {
-    m_form.label->setText(title);
-    m_form.error->setText(message);
+    m_form.label->setFullText(title);
+    m_form.error->setFullText(message);
     m_form.retry->setVisible(showButtons);
     m_form.download->setVisible(showButtons && !m_downloadUrl.isEmpty());
 }

@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-class QLabel;
+class FrameLabel;
 class QPushButton;
 
 // Shows a failure: a heading, a one-line message, "再试一次" (exec() returns 1) and, when a
@@ -26,8 +26,8 @@ private:
     {
         QPushButton *retry = nullptr;
         QPushButton *download = nullptr;
-        QLabel *label = nullptr;
-        QLabel *error = nullptr;
+        FrameLabel *label = nullptr;
+        FrameLabel *error = nullptr;
     };
 
     void setupForm();

@@ -1,9 +1,9 @@
 #include "cupdatenotice.h"
 
 #include "dialogframe.h"
+#include "framelabel.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QPushButton>
 
 CUpdateNotice::CUpdateNotice(QWidget *parent) : QDialog(parent)
@@ -35,7 +35,7 @@ void CUpdateNotice::setupForm()
 
 void CUpdateNotice::setVersion(QString version)
 {
-    m_form.version->setText(tr("发现新版本：%1").arg(version));
+    m_form.version->setFullText(tr("发现新版本：%1").arg(version));
 }
 
 void CUpdateNotice::paintEvent(QPaintEvent *)

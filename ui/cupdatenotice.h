@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-class QLabel;
+class FrameLabel;
 class QPushButton;
 
 // Offers a new version: "立即更新" ends exec() with 1, "以后再说" with 0.
@@ -24,7 +24,7 @@ private:
     {
         QPushButton *update = nullptr;
         QPushButton *skip = nullptr;
-        QLabel *version = nullptr;
+        FrameLabel *version = nullptr;
     };
 
     void setupForm();

@@ -2,9 +2,9 @@
 
 #include "cdownloadthread.h"
 #include "dialogframe.h"
+#include "framelabel.h"
 
 #include <QCoreApplication>
-#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -72,20 +72,20 @@ void CUpdateProgress::reject() {}
 void CUpdateProgress::onDownloadStarted(QFileInfo filename, int current, int total)
 {
     if (total <= 0) {
-        m_form.desc->setText(QStringLiteral("total为0"));
+        m_form.desc->setFullText(QStringLiteral("total为0"));
         return;
     }
     const int percent = percentOf(current, total);
     if (percent >= 0)
         m_form.total->setValue(percent);
-    m_form.desc->setText(tr("正在下载更新文件%1").arg(filename.fileName()));
+    m_form.desc->setFullText(tr("正在下载更新文件%1").arg(filename.fileName()));
     m_form.progress->setValue(0);
 }
 
 void CUpdateProgress::onDownloadProgress(int64_t bytesReceived, int64_t bytesTotal)
 {
     if (bytesTotal <= 0) {
-        m_form.desc->setText(QStringLiteral("bytesTotal为0"));
+        m_form.desc->setFullText(QStringLiteral("bytesTotal为0"));
         return;
     }
     const int percent = percentOf(bytesReceived, bytesTotal);
@@ -95,7 +95,7 @@ void CUpdateProgress::onDownloadProgress(int64_t bytesReceived, int64_t bytesTot
 
 void CUpdateProgress::onDownloadFail(QFileInfo, QString errormsg)
 {
-    m_form.desc->setText(errormsg);
+    m_form.desc->setFullText(errormsg);
 }
 
 void CUpdateProgress::paintEvent(QPaintEvent *)

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 class CDownloadThread;
-class QLabel;
+class FrameLabel;
 class QProgressBar;
 class QPushButton;
 
@@ -31,10 +31,10 @@ protected:
 private:
     struct Form
     {
-        QLabel *label = nullptr;
+        FrameLabel *label = nullptr;
         QProgressBar *total = nullptr;
         QProgressBar *progress = nullptr;
-        QLabel *desc = nullptr;
+        FrameLabel *desc = nullptr;
         QPushButton *cancel = nullptr;
     };
 

@@ -1,8 +1,10 @@
 #include "dialogframe.h"
 
+#include "framebuttonstyle.h"
+#include "framelabel.h"
+
 #include <QDialog>
 #include <QFont>
-#include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -34,21 +36,21 @@ void applyFrame(QDialog *dialog)
 
 static const QString whiteTextStyle = QStringLiteral("color: rgb(255, 255, 255);");
 
-QLabel *addFrameLabel(QDialog *dialog, const QString &objectName, const QRect &geometry,
-                      const QString &text)
+FrameLabel *addFrameLabel(QDialog *dialog, const QString &objectName, const QRect &geometry,
+                          const QString &text)
 {
-    auto *label = new QLabel(dialog);
+    auto *label = new FrameLabel(dialog);
     label->setObjectName(objectName);
     label->setGeometry(geometry);
     label->setStyleSheet(whiteTextStyle);
-    label->setText(text);
+    label->setFullText(text);
     return label;
 }
 
-QLabel *addFrameHeading(QDialog *dialog, const QString &objectName, const QRect &geometry,
-                        const QString &text)
+FrameLabel *addFrameHeading(QDialog *dialog, const QString &objectName, const QRect &geometry,
+                            const QString &text)
 {
-    QLabel *label = addFrameLabel(dialog, objectName, geometry, text);
+    FrameLabel *label = addFrameLabel(dialog, objectName, geometry, text);
     QFont font;
     font.setPointSize(DialogFrame::HeadingPointSize);
     label->setFont(font);
@@ -61,6 +63,9 @@ QPushButton *addFrameButton(QDialog *dialog, const QString &objectName, const QR
     auto *button = new QPushButton(dialog);
     button->setObjectName(objectName);
     button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    // Set before the style sheet, which then draws on top of this style.
+    button->setStyle(frameButtonStyle());
     button->setStyleSheet(whiteTextStyle);
     button->setText(text);
     return button;

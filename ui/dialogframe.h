@@ -3,8 +3,8 @@
 #include <QRect>
 #include <QString>
 
+class FrameLabel;
 class QDialog;
-class QLabel;
 class QPushButton;
 class QWidget;
 
@@ -20,10 +20,13 @@ void paintDialogBackground(QWidget *widget);
 void applyFrame(QDialog *dialog);
 
 // Form helpers shared by the three dialogs: white text on the dark picture.
-QLabel *addFrameLabel(QDialog *dialog, const QString &objectName, const QRect &geometry,
-                      const QString &text);
-QLabel *addFrameHeading(QDialog *dialog, const QString &objectName, const QRect &geometry,
-                        const QString &text);
+FrameLabel *addFrameLabel(QDialog *dialog, const QString &objectName, const QRect &geometry,
+                          const QString &text);
+FrameLabel *addFrameHeading(QDialog *dialog, const QString &objectName, const QRect &geometry,
+                            const QString &text);
+// The buttons are drawn by FrameButtonStyle and never become the default on their own
+// (no auto-default): Return and Enter go to the button the dialog names as its default,
+// whichever widget has the focus, and to none when it names none.
 QPushButton *addFrameButton(QDialog *dialog, const QString &objectName, const QRect &geometry,
                             const QString &text);
 

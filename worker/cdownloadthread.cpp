@@ -9,9 +9,10 @@
 #include <QUrl>
 
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
-                                 QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs)
+                                 QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs,
+                                 QByteArray record)
     : QThread(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
-      m_files(files), m_current(0), m_transferTimeoutMs(transferTimeoutMs)
+      m_files(files), m_current(0), m_record(record), m_transferTimeoutMs(transferTimeoutMs)
 {
     m_success.store(false);
     // A run can end right here, before anybody started the managed thread, and start()

@@ -27,8 +27,11 @@ class CDownloadThread : public QThread
 public:
     static constexpr int DefaultTransferTimeoutMs = 60000;
 
+    // `record`, when not null, is the list that the commit stores as "update_md5.info"
+    // before the update's journal goes, so that an interruption never separates the two.
     CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir, QList<ManifestEntry> files,
-                    QObject *parent = nullptr, int transferTimeoutMs = DefaultTransferTimeoutMs);
+                    QObject *parent = nullptr, int transferTimeoutMs = DefaultTransferTimeoutMs,
+                    QByteArray record = QByteArray());
     ~CDownloadThread() override;
 
     bool success() const;
@@ -56,7 +59,6 @@ private:
     void discardBody();
 
     void applyUpdate();
-    bool applyEntry(const ManifestEntry &entry, QString *error);
 
     void fail(const QFileInfo &file, const QString &message);
     void succeed();
@@ -71,6 +73,7 @@ private:
     QDir m_installDir;
     QList<ManifestEntry> m_files;
     int m_current = 0;
+    QByteArray m_record;
 
     int m_transferTimeoutMs;
     std::atomic<bool> m_ended{false};

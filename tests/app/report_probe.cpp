@@ -1,7 +1,7 @@
 // Prints one console report, then stays alive until its standard input closes. On Windows
 // it is a GUI-subsystem program with the updater's output hookup, as update.exe is.
+#include "consoleoutput.h"
 #include "consolereport.h"
-#include "platform.h"
 
 #include <cstdio>
 

@@ -1,7 +1,18 @@
 #include "compare.h"
 
+#include "manifest.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -45,6 +56,8 @@ private slots:
     void resultIsOrderedByCodeUnits();
     void recordOnlyEntriesPlayNoPart();
     void unreadableRecordCountsAsEmpty();
+    void readsNothingItMustNot_data();
+    void readsNothingItMustNot();
 
 private:
     QDir installDir() const { return QDir(m_dir->path()); }
@@ -159,6 +172,45 @@ void TstCompare::unreadableRecordCountsAsEmpty()
     server.insert(QStringLiteral("b.txt"), entry(QStringLiteral("b.txt"), AbcDigest));
     const Manifest result = compareWithInstalled(server, installDir());
     QCOMPARE(result.keys(), QStringList{QStringLiteral("b.txt")});
+}
+
+// Regression: "\\dev\\zero" in a list made the comparison read /dev/zero for ever, and a
+// FIFO at a listed path blocked it in open().
+void TstCompare::readsNothingItMustNot_data()
+{
+    QTest::addColumn<QByteArray>("listedPath");
+    QTest::addColumn<QString>("planted"); // what stands at the path in the installation
+    QTest::newRow("device outside the folder") << QByteArray("\\\\dev\\zero") << QString();
+    QTest::newRow("folder") << QByteArray("dir") << QStringLiteral("folder");
+#ifndef Q_OS_WIN
+    QTest::newRow("fifo") << QByteArray("pipe") << QStringLiteral("fifo");
+    QTest::newRow("link to a device") << QByteArray("zero") << QStringLiteral("link");
+#endif
+}
+
+void TstCompare::readsNothingItMustNot()
+{
+    QFETCH(QByteArray, listedPath);
+    QFETCH(QString, planted);
+    const Manifest server = parseManifest(listLine(AbcDigest, listedPath));
+    QCOMPARE(server.size(), 1);
+    const QString full = installDir().absoluteFilePath(server.firstKey());
+    if (planted == QLatin1String("folder"))
+        QVERIFY(QDir().mkpath(full + QStringLiteral("/inside")));
+#ifndef Q_OS_WIN
+    if (planted == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(full).constData(), 0600), 0);
+    if (planted == QLatin1String("link"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), full));
+#endif
+    // A comparison that hangs fails here instead of blocking the whole suite.
+    auto comparison =
+        std::async(std::launch::async, [&] { return compareWithInstalled(server, installDir()); });
+    if (comparison.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        qCritical("the comparison hangs");
+        std::_Exit(1);
+    }
+    QCOMPARE(comparison.get().keys(), server.keys());
 }
 
 QTEST_GUILESS_MAIN(TstCompare)

@@ -1,5 +1,6 @@
 // Stand-in for the host application. Appends one JSON line per start to
-// "host-starts.jsonl" beside its own executable: the arguments and the working folder.
+// "host-starts.jsonl" beside its own executable: the arguments, the working folder, and
+// whether an update's journal was left beside it when it started.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,9 @@ int main(int argc, char **argv)
     QJsonObject record;
     record.insert(QStringLiteral("args"), arguments);
     record.insert(QStringLiteral("cwd"), QDir::currentPath());
+    record.insert(QStringLiteral("journal"),
+                  QFile::exists(QCoreApplication::applicationDirPath() +
+                                QStringLiteral("/update_md5.info.journal")));
 
     QFile log(QCoreApplication::applicationDirPath() + QStringLiteral("/host-starts.jsonl"));
     if (!log.open(QIODevice::Append))

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QTimer>
+#include <QWindow>
+#include <QtTest>
 
 #include <functional>
 
@@ -33,4 +36,20 @@ inline bool sendCloseRequest(QWidget &widget)
     QCloseEvent event;
     QCoreApplication::sendEvent(&widget, &event);
     return event.isAccepted();
+}
+
+// A key pressed as the user presses it: through the window, to whichever widget has the focus.
+// Enter is the keypad's key.
+inline void pressKey(QDialog &dialog, Qt::Key key)
+{
+    const Qt::KeyboardModifiers modifiers =
+        key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyClick(dialog.windowHandle(), key, modifiers);
+}
+
+// Object name of the widget that has the keyboard focus, or "(none)".
+inline QString focusName()
+{
+    QWidget *focus = QApplication::focusWidget();
+    return focus ? focus->objectName() : QStringLiteral("(none)");
 }

@@ -20,6 +20,30 @@ public:
 
 enum class Action { ClickRetry, Return, Enter, Escape, CloseRequest, Close };
 
+// How the focus got where it is before a key is pressed.
+enum class Focus { AsShown, TabToDownload, ClickDownload, ClickMessage, TabAround };
+
+void moveFocus(CUpdateError &dialog, Focus focus)
+{
+    switch (focus) {
+    case Focus::AsShown:
+        break;
+    case Focus::TabToDownload:
+        pressKey(dialog, Qt::Key_Tab);
+        break;
+    case Focus::ClickDownload:
+        QTest::mouseClick(dialog.findChild<QPushButton *>("download"), Qt::LeftButton);
+        break;
+    case Focus::ClickMessage:
+        QTest::mouseClick(dialog.findChild<QLabel *>("error"), Qt::LeftButton, {}, QPoint(5, 12));
+        break;
+    case Focus::TabAround:
+        pressKey(dialog, Qt::Key_Tab);
+        pressKey(dialog, Qt::Key_Tab);
+        break;
+    }
+}
+
 void perform(CUpdateError &dialog, Action action)
 {
     switch (action) {
@@ -49,6 +73,8 @@ const QString pageUrl = QStringLiteral("https://download.example.invalid/setup")
 } // namespace
 
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Focus)
+Q_DECLARE_METATYPE(Qt::Key)
 
 class TestCUpdateError : public QObject
 {
@@ -66,6 +92,12 @@ private slots:
     void setErrorOverwritesPreviousError();
     void downloadOpensPageEachTimeAndStaysOpen();
     void invalidAddressOpensNothing();
+    void returnRetriesWhateverHasFocus_data();
+    void returnRetriesWhateverHasFocus();
+    void returnStopsRetryingAfterDownloadClick();
+    void returnOpensNothingWhenDownloadIsAlone();
+    void escapeClosesWithFocusOnMessage();
+    void longMessageElidedWithWholeTextAsToolTip();
 
 private:
     static bool shown(CUpdateError &dialog, const char *name)
@@ -211,6 +243,126 @@ void TestCUpdateError::invalidAddressOpensNothing()
     QVERIFY(openAfterClick);
     QCOMPARE(result, 0);
     QVERIFY(catcher.urls.isEmpty());
+}
+
+void TestCUpdateError::returnRetriesWhateverHasFocus_data()
+{
+    QTest::addColumn<Focus>("focus");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<QString>("focused");
+    QTest::addColumn<int>("pagesOpened");
+    const QList<Qt::Key> keys{Qt::Key_Return, Qt::Key_Enter};
+    for (Qt::Key key : keys) {
+        const char *name = key == Qt::Key_Return ? "Return" : "Enter";
+        QTest::addRow("retry as shown, %s", name) << Focus::AsShown << key << "retry" << 0;
+        QTest::addRow("Tab to download, %s", name)
+            << Focus::TabToDownload << key << "download" << 0;
+        QTest::addRow("download clicked, %s", name)
+            << Focus::ClickDownload << key << "download" << 1;
+        QTest::addRow("message clicked, %s", name) << Focus::ClickMessage << key << "error" << 0;
+        QTest::addRow("Tab around to retry, %s", name) << Focus::TabAround << key << "retry" << 0;
+    }
+}
+
+void TestCUpdateError::returnRetriesWhateverHasFocus()
+{
+    QFETCH(Focus, focus);
+    QFETCH(Qt::Key, key);
+    CUpdateError dialog;
+    dialog.setDownloadUrl(pageUrl);
+    dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
+    QString focused;
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        moveFocus(dialog, focus);
+        focused = focusName();
+        pressKey(dialog, key);
+    });
+    QTEST(focused, "focused");
+    QCOMPARE(result, 1);
+    QTEST(int(catcher.urls.size()), "pagesOpened");
+}
+
+// After one click on "官网下载" that button kept the focus and, as an auto-default button,
+// took Return for itself: the page opened again instead of a retry.
+void TestCUpdateError::returnStopsRetryingAfterDownloadClick()
+{
+    CUpdateError dialog;
+    dialog.setDownloadUrl(pageUrl);
+    dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        QTest::mouseClick(dialog.findChild<QPushButton *>("download"), Qt::LeftButton);
+        pressKey(dialog, Qt::Key_Return);
+    });
+    QCOMPARE(result, 1);
+    QCOMPARE(catcher.urls, QList<QUrl>({QUrl(pageUrl)}));
+}
+
+void TestCUpdateError::returnOpensNothingWhenDownloadIsAlone()
+{
+    CUpdateError dialog;
+    dialog.setError(QStringLiteral("启动"), QStringLiteral("升级程序已运行"), false);
+    dialog.setDownloadUrl(pageUrl);
+    QString focused;
+    bool openAfterKeys = false;
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        focused = focusName();
+        pressKey(dialog, Qt::Key_Return);
+        pressKey(dialog, Qt::Key_Enter);
+        openAfterKeys = dialog.isVisible();
+        pressKey(dialog, Qt::Key_Escape);
+    });
+    QCOMPARE(focused, QStringLiteral("download"));
+    QVERIFY(openAfterKeys);
+    QCOMPARE(result, 0);
+    QVERIFY(catcher.urls.isEmpty());
+}
+
+void TestCUpdateError::escapeClosesWithFocusOnMessage()
+{
+    CUpdateError dialog;
+    dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
+    QString focused;
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        moveFocus(dialog, Focus::ClickMessage);
+        focused = focusName();
+        pressKey(dialog, Qt::Key_Escape);
+    });
+    QCOMPARE(focused, QStringLiteral("error"));
+    QCOMPARE(result, 0);
+}
+
+void TestCUpdateError::longMessageElidedWithWholeTextAsToolTip()
+{
+    QString message = QStringLiteral("下载升级描述文件失败:Error transferring http://127.0.0.1/");
+    while (message.size() < 275)
+        message += QStringLiteral("folder/");
+    message += QStringLiteral("update.ini - server replied: Not Found");
+    message = message.right(300);
+    QCOMPARE(message.size(), 300);
+    CUpdateError dialog;
+    dialog.setError(QStringLiteral("更新失败"), message, true);
+    auto *line = dialog.findChild<QLabel *>("error");
+    const QString shown = line->text();
+    QVERIFY2(shown.endsWith(QChar(0x2026)), qPrintable(shown));
+    QVERIFY(message.startsWith(shown.chopped(1)));
+    QVERIFY(shown.size() < message.size());
+    QVERIFY(line->fontMetrics().horizontalAdvance(shown) <= line->width());
+    QCOMPARE(line->toolTip(), message);
+    QVERIFY(line->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
+    QCOMPARE(line->geometry(), QRect(30, 370, 580, 24));
+
+    // The next, short error is shown whole, without a tool tip.
+    dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
+    QCOMPARE(line->text(), QStringLiteral("网络错误"));
+    QVERIFY(line->toolTip().isEmpty());
 }
 
 QTEST_MAIN(TestCUpdateError)

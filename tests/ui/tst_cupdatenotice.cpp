@@ -9,6 +9,7 @@ namespace {
 enum class Action { ClickUpdate, Return, Enter, ClickSkip, Escape, CloseRequest };
 }
 Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Qt::Key)
 
 class TestCUpdateNotice : public QObject
 {
@@ -18,6 +19,9 @@ private slots:
     void execResult();
     void versionText_data();
     void versionText();
+    void returnAcceptsWhateverHasFocus_data();
+    void returnAcceptsWhateverHasFocus();
+    void longVersionElided();
 };
 
 void TestCUpdateNotice::execResult_data()
@@ -86,6 +90,48 @@ void TestCUpdateNotice::versionText()
     if (callSetVersion)
         dialog.setVersion(version);
     QTEST(dialog.findChild<QLabel *>("version")->text(), "text");
+}
+
+void TestCUpdateNotice::returnAcceptsWhateverHasFocus_data()
+{
+    QTest::addColumn<int>("tabs");
+    QTest::addColumn<Qt::Key>("key");
+    QTest::addColumn<QString>("focused");
+    QTest::newRow("update as shown, Return") << 0 << Qt::Key_Return << "update";
+    QTest::newRow("update as shown, Enter") << 0 << Qt::Key_Enter << "update";
+    QTest::newRow("Tab to skip, Return") << 1 << Qt::Key_Return << "skip";
+    QTest::newRow("Tab to skip, Enter") << 1 << Qt::Key_Enter << "skip";
+    QTest::newRow("Tab around to update, Return") << 2 << Qt::Key_Return << "update";
+}
+
+void TestCUpdateNotice::returnAcceptsWhateverHasFocus()
+{
+    QFETCH(int, tabs);
+    QFETCH(Qt::Key, key);
+    CUpdateNotice dialog;
+    dialog.setVersion(QStringLiteral("3.1.0.0"));
+    QString focused;
+    const int result = execWith(dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&dialog))
+            return;
+        for (int i = 0; i < tabs; ++i)
+            pressKey(dialog, Qt::Key_Tab);
+        focused = focusName();
+        pressKey(dialog, key);
+    });
+    QTEST(focused, "focused");
+    QCOMPARE(result, 1);
+}
+
+void TestCUpdateNotice::longVersionElided()
+{
+    const QString version = QStringLiteral("3.1.0.0-").append(QString(300, QLatin1Char('x')));
+    CUpdateNotice dialog;
+    dialog.setVersion(version);
+    auto *label = dialog.findChild<QLabel *>("version");
+    QVERIFY(label->text().endsWith(QChar(0x2026)));
+    QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+    QCOMPARE(label->toolTip(), QStringLiteral("发现新版本：") + version);
 }
 
 QTEST_MAIN(TestCUpdateNotice)

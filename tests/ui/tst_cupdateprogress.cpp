@@ -33,6 +33,12 @@ struct ProgressRig
     }
     QProgressBar *bar(const char *name) { return dialog.findChild<QProgressBar *>(name); }
     QString desc() { return dialog.findChild<QLabel *>("desc")->text(); }
+    // A long text is elided on the line; the whole of it is the tool tip.
+    QString wholeDesc()
+    {
+        auto *label = dialog.findChild<QLabel *>("desc");
+        return label->toolTip().isEmpty() ? label->text() : label->toolTip();
+    }
     void clickCancel()
     {
         QTest::mouseClick(dialog.findChild<QPushButton *>("cancel"), Qt::LeftButton);
@@ -72,6 +78,8 @@ private slots:
     void downloadFailReplacesStatusLine();
     void cancelClickedSeveralTimesClosesOnce();
     void escapeAndCloseDuringDownloadKeepDialogOpen();
+    void returnCancelsRunningDownload_data();
+    void returnCancelsRunningDownload();
     void closesWhenRunEndedInsideConstructor();
     void closesWhenWorkerFails();
     void closesWhenWorkerSucceeds();
@@ -207,6 +215,43 @@ void TestCUpdateProgress::escapeAndCloseDuringDownloadKeepDialogOpen()
     QVERIFY(rig.worker.isFinished());
 }
 
+void TestCUpdateProgress::returnCancelsRunningDownload_data()
+{
+    QTest::addColumn<int>("tabs");
+    QTest::addColumn<QString>("focused");
+    QTest::newRow("cancel as shown") << 0 << "cancel";
+    QTest::newRow("Tab around to cancel") << 1 << "cancel";
+}
+
+// The focused "取消" became the dialog's auto-default button: Return or Enter ended the
+// download, and the user saw "更新失败" with an empty message.
+void TestCUpdateProgress::returnCancelsRunningDownload()
+{
+    QFETCH(int, tabs);
+    StalledServer stalled;
+    QVERIFY(stalled.listening);
+    ProgressRig rig(stalled.server.url(QStringLiteral("Base/")), stalled.files());
+    QString focused;
+    QList<bool> runningAfter;
+    const int result = execWith(rig.dialog, [&] {
+        if (!QTest::qWaitForWindowActive(&rig.dialog))
+            return;
+        for (int i = 0; i < tabs; ++i)
+            pressKey(rig.dialog, Qt::Key_Tab);
+        focused = focusName();
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            pressKey(rig.dialog, key);
+            QTest::qWait(50); // a quit thread would have finished by now
+            runningAfter << (rig.dialog.isVisible() && rig.worker.isRunning());
+        }
+        rig.clickCancel();
+    });
+    QTEST(focused, "focused");
+    QCOMPARE(runningAfter, QList<bool>({true, true}));
+    QCOMPARE(result, 1);
+    QVERIFY(rig.worker.isFinished());
+}
+
 void TestCUpdateProgress::closesWhenRunEndedInsideConstructor()
 {
     ProgressRig rig; // nothing to fetch: the run is over before the dialog exists
@@ -224,7 +269,7 @@ void TestCUpdateProgress::closesWhenWorkerFails()
     QCOMPARE(execWith(rig.dialog), 1);
     QVERIFY(!rig.worker.success());
     QVERIFY(!rig.worker.errorText().isEmpty());
-    QCOMPARE(rig.desc(), rig.worker.errorText());
+    QCOMPARE(rig.wholeDesc(), rig.worker.errorText());
 }
 
 void TestCUpdateProgress::closesWhenWorkerSucceeds()

@@ -225,6 +225,10 @@ void TestDialogFrame::defaultButtons()
     QVERIFY(error.dialog->findChild<QPushButton *>("retry")->isDefault());
     QVERIFY(!error.dialog->findChild<QPushButton *>("download")->isDefault());
     QVERIFY(!progress.dialog->findChild<QPushButton *>("cancel")->isDefault());
+    // No button makes itself the default when it gets the focus.
+    for (DialogUnderTest *under : {&notice, &error, &progress})
+        for (QPushButton *button : under->dialog->findChildren<QPushButton *>())
+            QVERIFY2(!button->autoDefault(), qPrintable(button->objectName()));
 }
 
 void TestDialogFrame::progressBarsStartEmpty()

@@ -6,6 +6,7 @@
 // shown on the screen and the picture is taken from the screen, as the platform (for
 // example the windows platform under Wine) draws it.
 
+#include "buttonstates.h"
 #include "cdownloadthread.h"
 #include "cupdateerror.h"
 #include "cupdatenotice.h"
@@ -95,6 +96,14 @@ bool renderErrors(const QDir &outDir)
     error.setError(QStringLiteral("更新失败"), QStringLiteral("更新文件app.dll校验不对"), true);
     ok &= writeShot(error, outDir, QStringLiteral("error-retry-download"));
 
+    // Wider than the message line: elided with "…", the whole text in the tool tip.
+    error.setError(QStringLiteral("更新失败"),
+                   QStringLiteral("下载升级描述文件失败:Error transferring "
+                                  "http://updates.example.com/desktop-host/channels/stable/"
+                                  "windows-x64/update.ini - server replied: Not Found"),
+                   true);
+    ok &= writeShot(error, outDir, QStringLiteral("error-long-message"));
+
     CUpdateError running;
     running.setError(QStringLiteral("启动"), QStringLiteral("升级程序已运行"), false);
     ok &= writeShot(running, outDir, QStringLiteral("error-no-buttons"));
@@ -132,6 +141,7 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "cannot write " << iconPath << Qt::endl;
         return 1;
     }
-    const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir);
+    const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir) &
+                    renderButtonStates(outDir);
     return ok ? 0 : 1;
 }

@@ -1,0 +1,7 @@
+#pragma once
+
+class QDir;
+
+// Writes button-states.png: the default button and the other buttons in every state
+// (normal, under the mouse, pressed, keyboard focus, disabled), cut from a real dialog.
+bool renderButtonStates(const QDir &outDir);

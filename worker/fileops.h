@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The file operations of an update, one name per operation, so that every rename, link,
+// copy, flush and removal of the installation goes through one place per platform.
+// Paths are Qt paths (forward slashes); the Windows side passes them as UTF-16 to the
+// wide-character API. Renames and removals that meet a file in use are retried there for
+// a few seconds before they fail.
+namespace fileops {
+
+// What stands at a path, without following a symbolic link at the path itself.
+enum class Kind { Missing, File, Folder, Other };
+Kind kindOf(const QString &path);
+inline bool exists(const QString &path)
+{
+    return kindOf(path) != Kind::Missing;
+}
+
+// Renames `from` to `to`, replacing a file at `to` in one step: `to` holds either its
+// previous content or the new one, never nothing.
+bool replace(const QString &from, const QString &to);
+
+// Makes `to` (which must not exist) a second name of the file `from`. Where the file
+// system refuses links (another volume, no support), copies instead: into `copyTemp`,
+// flushed, then renamed to `to`, so `to` only ever appears whole. An empty `copyTemp`
+// copies straight into `to`.
+bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp = QString());
+
+// Makes `to` a hard link of the file `from`; false where that is refused.
+bool createLink(const QString &from, const QString &to);
+
+// Copies the bytes of `from` into a new file `to` and flushes it to the disk.
+bool copyFlushed(const QString &from, const QString &to);
+
+// Removes a file or a symbolic link; a missing path counts as removed.
+bool remove(const QString &path);
+
+// Removes a folder that is empty; false when it is not (or cannot be removed).
+bool removeEmptyFolder(const QString &path);
+
+// Writes `bytes` to a temporary file beside `path`, flushes it, renames it over `path`
+// and syncs the folder: an interruption leaves either the old or the new content.
+bool writeAtomically(const QString &path, const QByteArray &bytes);
+
+// Flushes the file's content, or the folder's entries, to the disk.
+bool flushFile(const QString &path);
+bool syncFolder(const QString &path);
+
+// True where a file can be renamed while it runs but neither overwritten nor removed:
+// the running program itself on Windows. Such a file is moved aside, not linked.
+bool isRunningImage(const QString &path);
+
+// Suffix of the temporary name beside a file that writeAtomically uses.
+QString temporarySuffix();
+
+} // namespace fileops

@@ -1,0 +1,98 @@
+// The file layer on POSIX systems: rename(2) replaces a name in one step, link(2) gives a
+// file a second name, fsync(2) on a file or a folder makes it durable.
+#include "fileops.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fileops {
+
+namespace {
+
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+bool fsyncPath(const QString &path, int flags)
+{
+    int fd;
+    do {
+        fd = ::open(native(path).constData(), flags | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    ::close(fd);
+    return result == 0;
+}
+
+} // namespace
+
+Kind kindOf(const QString &path)
+{
+    struct stat status;
+    if (::lstat(native(path).constData(), &status) != 0)
+        return Kind::Missing;
+    if (S_ISREG(status.st_mode))
+        return Kind::File;
+    if (S_ISDIR(status.st_mode))
+        return Kind::Folder;
+    return Kind::Other;
+}
+
+bool replace(const QString &from, const QString &to)
+{
+    const QByteArray source = native(from);
+    const QByteArray target = native(to);
+    if (::rename(source.constData(), target.constData()) != 0)
+        return false;
+    // rename(2) does nothing when both names are links of one file; `from` must go.
+    struct stat left, right;
+    if (::lstat(source.constData(), &left) == 0 && ::lstat(target.constData(), &right) == 0 &&
+        left.st_dev == right.st_dev && left.st_ino == right.st_ino)
+        return ::unlink(source.constData()) == 0;
+    return true;
+}
+
+bool createLink(const QString &from, const QString &to)
+{
+    return ::link(native(from).constData(), native(to).constData()) == 0;
+}
+
+bool remove(const QString &path)
+{
+    // A name too long for the file system, or below a file, cannot exist either.
+    return ::unlink(native(path).constData()) == 0 || errno == ENOENT || errno == ENOTDIR ||
+           errno == ENAMETOOLONG;
+}
+
+bool removeEmptyFolder(const QString &path)
+{
+    return ::rmdir(native(path).constData()) == 0;
+}
+
+bool flushFile(const QString &path)
+{
+    return fsyncPath(path, O_RDONLY);
+}
+
+bool syncFolder(const QString &path)
+{
+    return fsyncPath(path, O_RDONLY | O_DIRECTORY);
+}
+
+bool isRunningImage(const QString &)
+{
+    // A running program's file can be renamed, replaced and removed here.
+    return false;
+}
+
+} // namespace fileops

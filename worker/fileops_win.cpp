@@ -1,0 +1,132 @@
+// The file layer on Windows, through the wide-character API only, so that folders whose
+// names lie outside the ANSI code page work. A file that another process holds open
+// without delete sharing cannot be renamed or removed: such calls are retried with a
+// growing pause, about five seconds in all, before they fail.
+#include "fileops.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <windows.h>
+
+namespace fileops {
+
+namespace {
+
+const wchar_t *wide(const QString &nativePath)
+{
+    return reinterpret_cast<const wchar_t *>(nativePath.utf16());
+}
+
+// Absolute, with backslashes; a long path gets the prefix that lifts the MAX_PATH limit.
+QString native(const QString &path)
+{
+    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (absolute.size() < MAX_PATH - 12 || absolute.startsWith(QLatin1String("\\\\?\\")))
+        return absolute;
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2);
+    return QStringLiteral("\\\\?\\") + absolute;
+}
+
+bool inUse(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls `operation` until it succeeds, fails for another reason than a file in use, or
+// about five seconds have passed.
+template <typename Operation> bool retryWhileInUse(Operation operation)
+{
+    static const DWORD pausesMs[] = {50, 100, 200, 400, 800, 1200, 1200, 1200};
+    for (DWORD pause : pausesMs) {
+        if (operation())
+            return true;
+        if (!inUse(GetLastError()))
+            return false;
+        Sleep(pause);
+    }
+    return operation();
+}
+
+bool flushHandleOf(const QString &nativePath, DWORD access, DWORD flags)
+{
+    HANDLE handle = CreateFileW(wide(nativePath), access,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(handle) != 0;
+    CloseHandle(handle);
+    return flushed;
+}
+
+} // namespace
+
+Kind kindOf(const QString &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(wide(native(path)), GetFileExInfoStandard, &data))
+        return Kind::Missing;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Kind::Other;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return Kind::Folder;
+    return Kind::File;
+}
+
+bool replace(const QString &from, const QString &to)
+{
+    const QString source = native(from);
+    const QString target = native(to);
+    const bool moved = retryWhileInUse([&] {
+        return MoveFileExW(wide(source), wide(target),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    // Where both names are links of one file the move may leave the source; it must go.
+    return moved && (kindOf(from) == Kind::Missing || remove(from));
+}
+
+bool createLink(const QString &from, const QString &to)
+{
+    // Refused off NTFS and across volumes; the caller then copies.
+    return CreateHardLinkW(wide(native(to)), wide(native(from)), nullptr) != 0;
+}
+
+bool remove(const QString &path)
+{
+    const QString target = native(path);
+    const Kind kind = kindOf(path);
+    if (kind == Kind::Folder)
+        return false;
+    if (kind == Kind::Missing)
+        return true;
+    return retryWhileInUse(
+        [&] { return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND; });
+}
+
+bool removeEmptyFolder(const QString &path)
+{
+    return RemoveDirectoryW(wide(native(path))) != 0;
+}
+
+bool flushFile(const QString &path)
+{
+    return flushHandleOf(native(path), GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+}
+
+bool syncFolder(const QString &)
+{
+    // MOVEFILE_WRITE_THROUGH already made each rename durable; NTFS has no folder flush.
+    return true;
+}
+
+bool isRunningImage(const QString &path)
+{
+    const QString running = QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath();
+    return QFileInfo(path).absoluteFilePath().compare(running, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace fileops

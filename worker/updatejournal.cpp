@@ -1,0 +1,110 @@
+#include "updatejournal.h"
+
+#include "fileops.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+constexpr int FormatVersion = 1;
+
+const char *const StateNames[] = {"apply", "undo", "commit"};
+const char *const PreviousNames[] = {"none", "file", "other"};
+
+template <typename Enum, int N>
+Enum enumFromName(const QString &name, const char *const (&names)[N], bool *ok)
+{
+    for (int i = 0; i < N; ++i) {
+        if (name == QLatin1String(names[i]))
+            return Enum(i);
+    }
+    *ok = false;
+    return Enum(0);
+}
+
+QJsonObject entryToJson(const JournalEntry &entry)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("path"), entry.file.path);
+    object.insert(QStringLiteral("size"), QString::number(entry.file.size));
+    object.insert(QStringLiteral("md5"), QString::fromLatin1(entry.file.md5));
+    object.insert(QStringLiteral("previous"), QLatin1String(PreviousNames[int(entry.previous)]));
+    object.insert(QStringLiteral("createdFolder"), entry.createdFolder);
+    return object;
+}
+
+JournalEntry entryFromJson(const QJsonObject &object, bool *ok)
+{
+    JournalEntry entry;
+    entry.file.path = object.value(QStringLiteral("path")).toString();
+    bool sizeRead = false;
+    entry.file.size = object.value(QStringLiteral("size")).toString().toLongLong(&sizeRead);
+    entry.file.md5 = object.value(QStringLiteral("md5")).toString().toLatin1();
+    entry.previous = enumFromName<JournalEntry::Previous>(
+        object.value(QStringLiteral("previous")).toString(), PreviousNames, ok);
+    entry.createdFolder = object.value(QStringLiteral("createdFolder")).toString();
+    if (!sizeRead || entry.file.path.isEmpty())
+        *ok = false;
+    return entry;
+}
+
+} // namespace
+
+QString UpdateJournal::pathIn(const QDir &installDir)
+{
+    return installDir.absoluteFilePath(QStringLiteral("update_md5.info.journal"));
+}
+
+bool UpdateJournal::existsIn(const QDir &installDir)
+{
+    return fileops::exists(pathIn(installDir));
+}
+
+bool UpdateJournal::write(const QDir &installDir) const
+{
+    return fileops::writeAtomically(pathIn(installDir), toJson());
+}
+
+bool UpdateJournal::read(const QDir &installDir)
+{
+    QFile file(pathIn(installDir));
+    if (fileops::kindOf(file.fileName()) != fileops::Kind::File || !file.open(QIODevice::ReadOnly))
+        return false;
+    return fromJson(file.readAll());
+}
+
+QByteArray UpdateJournal::toJson() const
+{
+    QJsonArray list;
+    for (const JournalEntry &entry : entries)
+        list.append(entryToJson(entry));
+    QJsonObject object;
+    object.insert(QStringLiteral("format"), FormatVersion);
+    object.insert(QStringLiteral("state"), QLatin1String(StateNames[int(state)]));
+    object.insert(QStringLiteral("cacheDir"), cacheDir.absolutePath());
+    object.insert(QStringLiteral("entries"), list);
+    if (writesRecord)
+        object.insert(QStringLiteral("record"), QString::fromLatin1(record.toBase64()));
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+bool UpdateJournal::fromJson(const QByteArray &json)
+{
+    const QJsonObject object = QJsonDocument::fromJson(json).object();
+    if (object.value(QStringLiteral("format")).toInt() != FormatVersion)
+        return false;
+    bool ok = true;
+    state = enumFromName<State>(object.value(QStringLiteral("state")).toString(), StateNames, &ok);
+    cacheDir = QDir(object.value(QStringLiteral("cacheDir")).toString());
+    const QJsonValue recordValue = object.value(QStringLiteral("record"));
+    writesRecord = recordValue.isString();
+    record = QByteArray::fromBase64(recordValue.toString().toLatin1());
+    entries.clear();
+    const QJsonArray list = object.value(QStringLiteral("entries")).toArray();
+    for (const QJsonValue &value : list)
+        entries.append(entryFromJson(value.toObject(), &ok));
+    return ok && !cacheDir.path().isEmpty();
+}
