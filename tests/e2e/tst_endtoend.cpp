@@ -51,6 +51,7 @@ private slots:
     void namesWithSpacesAndNonAscii();
     void replacesItsOwnExecutable();
     void httpsServerOfUnknownAuthorityIsRefused();
+    void foldersOutsideTheCodePage();
 
 private:
     // A release folder holding `files` plus the updater and the host in `appSubdir`.
@@ -310,6 +311,28 @@ void TestEndToEnd::httpsServerOfUnknownAuthorityIsRefused()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(tls.requestedPaths(), QStringList());
     QVERIFY(!QFileInfo::exists(m_installDir + QStringLiteral("/a.dll")));
+}
+
+// A user folder in Thai: Windows' ANSI code pages 936 and 1252 cannot express it, so the
+// updater must reach it through the wide-character API on every step.
+void TestEndToEnd::foldersOutsideTheCodePage()
+{
+    m_install.reset(new TestInstall(QStringLiteral("ผู้ใช้/app")));
+    QVERIFY(m_install->isValid());
+    m_installDir = m_install->appDir();
+    m_install->writeConfig(
+        {{QStringLiteral("URL"), m_server->url()},
+         {QStringLiteral("Cache"), m_install->rootPath() + QStringLiteral("/ผู้ใช้/cache")}});
+    const QString v1 = makeRelease(QStringLiteral("v1"), {{QStringLiteral("data/a.dll"), "one"}});
+    publish(v1, QStringLiteral("v1"));
+    QCOMPARE(runConsole().output, ForcedUpdate);
+    const QString v2 = makeRelease(QStringLiteral("v2"), {{QStringLiteral("data/a.dll"), "two"}});
+    publish(v2, QStringLiteral("v2"));
+    const UpdaterRun run = runConsole();
+    QCOMPARE(run.output, ForcedUpdate);
+    QCOMPARE(run.exitCode, 0);
+    verifyInstalled(v2, QStringLiteral("v2"));
+    QCOMPARE(fileBytes(m_installDir + QStringLiteral("/data/a.dll.old")), QByteArray("one"));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)
