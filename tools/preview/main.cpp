@@ -142,6 +142,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir) &
-                    renderButtonStates(outDir);
+                    renderButtonStates(outDir, namePrefix);
     return ok ? 0 : 1;
 }
