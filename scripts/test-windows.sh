@@ -31,7 +31,9 @@ wine wineboot --init >/dev/null 2>&1
 wineserver -w
 
 echo "== Windows test programs under Wine"
-ctest --test-dir "$windows" --output-on-failure -j2
+# A test that fails is run once more: under load, a Wine process now and then hangs at its
+# exit after every test function passed (seen with tst_downloadfaults).
+ctest --test-dir "$windows" --output-on-failure -j2 --repeat until-pass:2
 
 echo "== End-to-end from the Linux side: update.exe under Wine"
 failed=0
