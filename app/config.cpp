@@ -30,6 +30,14 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
         settings.value(QStringLiteral("ExeName"), QStringLiteral("Host.exe")).toString();
     // Relative to the program's folder, even when installDir later leaves a "bin" folder.
     config.exePath = config.appDir.absoluteFilePath(exeName);
+    // QSettings reads a value with commas as a list: "PublicKey=OLD,NEW" is two keys.
+    config.hasPublicKey = settings.contains(QStringLiteral("PublicKey"));
+    config.publicKey =
+        settings.value(QStringLiteral("PublicKey")).toStringList().join(QLatin1Char(','));
+    config.hasCaFile = settings.contains(QStringLiteral("CaFile"));
+    const QString caFile =
+        settings.value(QStringLiteral("CaFile")).toStringList().join(QLatin1Char(','));
+    config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
     return config;
 }
 

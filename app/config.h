@@ -13,6 +13,11 @@ struct UpdateConfig
     QDir installDir;     // root of the installed files; moves up out of a "bin" folder
     QDir cacheDir;       // "Cache": where "update.ini" and the downloads go
     QString exePath;     // "ExeName", absolute: the host to start
+    // Optional keys; when absent every run behaves as without them.
+    bool hasPublicKey = false; // "PublicKey" present: only signed releases are accepted
+    QString publicKey;         // its value: base64 keys separated by commas
+    bool hasCaFile = false;    // "CaFile" present: only its authorities are trusted
+    QString caFile;            // its value made absolute against the program's folder
 };
 
 // The update description "update.ini", as stored in the cache folder.

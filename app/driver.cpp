@@ -66,6 +66,9 @@ int UpdateDriver::runGuarded()
         return exitCode;
     if (!QUrl(m_config.url, QUrl::TolerantMode).isValid())
         return configurationError(QObject::tr("升级地址不合法:%1").arg(m_config.url));
+    QString trustError;
+    if (!loadTrustSettings(&trustError))
+        return configurationError(trustError);
     resolveFolders(m_config);
     return runAttempts();
 }
@@ -98,6 +101,7 @@ UpdateDriver::Outcome UpdateDriver::attempt()
 {
     m_manager.clearAccessCache();
     AttemptData data;
+    data.release = m_verifier;
     Outcome failure;
     if (!fetchDescription(&data, &failure) || !fetchPending(&data, &failure))
         return failure;
@@ -118,7 +122,9 @@ bool UpdateDriver::fetchDescription(AttemptData *data, Outcome *failure)
         *failure = attemptFailure(QObject::tr("下载升级描述文件失败:%1").arg(transferError));
         return false;
     }
-    return storeDescription(body, data, failure);
+    if (isSigned() && !verifyDescription(body, data, failure))
+        return false;
+    return storeDescription(body, data, failure) && (!isSigned() || verifyRelease(data, failure));
 }
 
 bool UpdateDriver::storeDescription(const QByteArray &body, AttemptData *data, Outcome *failure)
@@ -142,6 +148,8 @@ bool UpdateDriver::fetchPending(AttemptData *data, Outcome *failure)
         *failure = attemptFailure(QObject::tr("下载更新列表文件失败:%1").arg(transferError));
         return false;
     }
+    if (isSigned() && !verifyLists(data, failure))
+        return false;
     data->pending = compareWithInstalled(parseManifest(data->list), m_config.installDir);
     return true;
 }
@@ -153,7 +161,7 @@ UpdateDriver::Outcome UpdateDriver::offerUpdate(const AttemptData &data)
     if (console())
         report(true, !data.pending.isEmpty() && forced, QString());
     if (data.pending.isEmpty()) {
-        writeFileBytes(recordPath(), data.list);
+        recordNothingToDo(data);
         return finish(1, !console());
     }
     if (!forced && !console()) {
@@ -169,9 +177,12 @@ UpdateDriver::Outcome UpdateDriver::offerUpdate(const AttemptData &data)
 UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
 {
     const bool forced = data.description.updateType != 0;
+    DownloadOptions options;
+    options.record = data.list;
+    options.release = data.release;
+    options.sslConfiguration = m_sslConfiguration;
     CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
-                           data.pending.values(), nullptr,
-                           CDownloadThread::DefaultTransferTimeoutMs, data.list);
+                           data.pending.values(), options);
     waitForWorker(worker, !console() || forced);
     QObject::disconnect(&worker, nullptr, nullptr, nullptr);
     if (worker.success())
@@ -196,5 +207,5 @@ void UpdateDriver::waitForWorker(CDownloadThread &worker, bool showProgress)
 bool UpdateDriver::fetch(const QString &address, QByteArray *body, QString *error)
 {
     return sendHttpRequest(&m_manager, QUrl(address), body, error, m_settings.requestTimeoutSeconds,
-                           {}, QByteArrayLiteral("GET"), {}, nullptr);
+                           {}, QByteArrayLiteral("GET"), {}, nullptr, m_sslConfiguration);
 }

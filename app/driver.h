@@ -3,10 +3,12 @@
 #include "config.h"
 #include "cupdateerror.h"
 #include "manifest.h"
+#include "releaseverifier.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
 
@@ -56,6 +58,7 @@ private:
         UpdateDescription description;
         QByteArray list; // the MD5 list exactly as received
         Manifest pending;
+        ReleaseVerifier release; // the checks of a signed release, as far as they went
     };
 
     Mode modeOf(const QString &text) const;
@@ -67,6 +70,12 @@ private:
     bool fetchDescription(AttemptData *data, Outcome *failure);
     bool storeDescription(const QByteArray &body, AttemptData *data, Outcome *failure);
     bool fetchPending(AttemptData *data, Outcome *failure);
+    bool isSigned() const { return m_config.hasPublicKey; }
+    bool loadTrustSettings(QString *error);
+    bool verifyDescription(const QByteArray &body, AttemptData *data, Outcome *failure);
+    bool verifyRelease(AttemptData *data, Outcome *failure);
+    bool verifyLists(AttemptData *data, Outcome *failure);
+    void recordNothingToDo(const AttemptData &data);
     Outcome offerUpdate(const AttemptData &data);
     Outcome applyPending(const AttemptData &data);
     void waitForWorker(CDownloadThread &worker, bool showProgress);
@@ -87,6 +96,8 @@ private:
     CUpdateError m_errorDialog;
     QNetworkAccessManager m_manager;
     UpdateConfig m_config;
+    ReleaseVerifier m_verifier;           // the configured keys
+    QSslConfiguration m_sslConfiguration; // on every request; null: Qt's defaults
     Mode m_mode = Mode::Windowed;
     std::unique_ptr<InstanceGuard> m_guard;
 };

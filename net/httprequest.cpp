@@ -1,5 +1,7 @@
 #include "httprequest.h"
 
+#include "tlsconfig.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -53,9 +55,12 @@ bool matchesAnnouncedLength(const QNetworkReply *reply, const QByteArray &body)
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
-                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders)
+                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
+                     QSslConfiguration sslConfiguration)
 {
     QNetworkRequest request(requestUrl);
+    if (!sslConfiguration.isNull())
+        request.setSslConfiguration(sslConfiguration);
     for (auto it = requestHeaders.constBegin(); it != requestHeaders.constEnd(); ++it)
         request.setRawHeader(it.key(), it.value());
 
@@ -65,6 +70,8 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
         return false;
     }
 
+    TlsErrorLog tlsErrors;
+    tlsErrors.watch(reply);
     const bool finished = waitForReply(reply, timeoutSeconds);
     bool succeeded = false;
     if (!finished) {
@@ -83,7 +90,7 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
         } else if (transferred) {
             *errorMessage = QObject::tr("数据不完整");
         } else {
-            *errorMessage = reply->errorString();
+            *errorMessage = tlsErrors.explain(reply->errorString());
         }
     }
     reply->deleteLater();

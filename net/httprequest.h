@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
@@ -10,8 +11,11 @@ class QNetworkAccessManager;
 // One blocking HTTP request: waits in a local event loop until the reply has finished
 // or `timeoutSeconds` (0 or less: no limit) have passed since the request was sent.
 // True only for a reply that finished without a transfer error and with status 200;
-// `replyBody` is written only then, `errorMessage` only on failure.
+// `replyBody` is written only then, `errorMessage` only on failure; a refused server
+// certificate adds Qt's reasons to the message. A non-null `sslConfiguration` goes on the
+// request (see tlsconfig.h).
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
-                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders);
+                     QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
+                     QSslConfiguration sslConfiguration = QSslConfiguration());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A real update end to end: builds the project, publishes a sample v1 and v2 with
 # update-publish, serves them with a private nginx on 127.0.0.1, installs v1 into a sample
-# folder and lets `update console` bring it to v2.
+# folder and lets `update console` bring it to v2. Both releases are signed, and the sample
+# client accepts only releases signed with that key; at the end a changed description is refused.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,19 +60,27 @@ echo "== Serving $work/root with nginx on 127.0.0.1"
 start_nginx "$work/nginx" "$work/root"
 port=$nginx_port
 
-echo "== Publishing v1"
-"$publish_tool" "$work/release-v1" "$work/root" --folder v1 --version 1.0 \
+echo "== A signing key pair"
+"$publish_tool" --keygen "$work/keys" | tee "$work/keygen.txt"
+public_key=$(sed -n 's/^PublicKey=//p' "$work/keygen.txt")
+signing=(--sign "$work/keys/update-signing.key" --expires 30)
+
+echo "== Publishing v1, signed"
+"$publish_tool" "$work/release-v1" "$work/root" --folder v1 --version 1.0 "${signing[@]}" \
     --server-url "http://127.0.0.1:$port" | tee "$work/publish.txt"
 url=$(sed -n 's/^URL=//p' "$work/publish.txt")
 
 echo "== Installing v1 into $work/sample"
 cp -a "$work/release-v1" "$work/sample"
 cp "$updater" "$work/sample/update"
-printf '[Update]\nURL=%s\nCache=%s\n' "$url" "$work/cache" >"$work/sample/system.cfg"
+printf '[Update]\nURL=%s\nCache=%s\nPublicKey=%s\n' "$url" "$work/cache" "$public_key" \
+    >"$work/sample/system.cfg"
+cat "$work/sample/system.cfg"
 cp -a "$work/sample" "$work/sample-before"
 
-echo "== Publishing v2 (forced)"
-"$publish_tool" "$work/release-v2" "$work/root" --folder v2 --version 2.0
+echo "== Publishing v2 (forced), signed"
+"$publish_tool" "$work/release-v2" "$work/root" --folder v2 --version 2.0 "${signing[@]}"
+"$publish_tool" --verify "$work/root" --public-key "$work/keys/update-signing.pub"
 
 run_updater() {
     local status=0
@@ -84,14 +93,23 @@ run_updater
 [ -f "$work/sample/host.log" ] && echo "host restarted: $(cat "$work/sample/host.log")"
 echo "files that changed:"
 (diff -rq "$work/sample-before" "$work/sample" || true) | sed "s|$work/||g; s/^/    /"
-echo "files fetched from the server:"
-awk '{print $7}' "$work/nginx/access.log" | grep '^/v2/' | sed 's/^/    /'
+echo "requests to the server (description, signature, lists, files):"
+awk '$7 != "/" {print $7}' "$work/nginx/access.log" | sed 's/^/    /'
+echo "release sequence recorded: $(cat "$work/sample/update_sequence.info")"
 
 echo "== update console again: nothing to do"
 run_updater
 cmp "$work/root/v2/md5.txt" "$work/sample/update_md5.info" &&
     echo "update_md5.info equals the published v2 md5.txt"
-diff -r -x system.cfg -x update_md5.info -x '*.old' -x host.log -x update \
+diff -r -x system.cfg -x update_md5.info -x update_sequence.info -x '*.old' -x host.log -x update \
     "$work/release-v2" "$work/sample" && echo "the installation equals release v2"
+
+echo "== A changed byte in the served update.ini: refused, nothing changes"
+cp -a "$work/sample" "$work/sample-v2"
+cp "$work/root/update.ini" "$work/update.ini.good"
+sed -i 's/Version=2.0/Version=2.1/' "$work/root/update.ini"
+run_updater
+diff -r "$work/sample-v2" "$work/sample" >/dev/null && echo "the installation is unchanged"
+cp "$work/update.ini.good" "$work/root/update.ini"
 
 echo "== Done in $((($(date +%s%N) - started) / 1000000)) ms after the build; stopping nginx"

@@ -81,6 +81,7 @@ bool ReleaseVerifier::checkSha256List(const QByteArray &listBytes)
     if (m_release.sha256List.isEmpty() || sha256Hex(listBytes) != m_release.sha256List.toLower())
         return fail(TrustMessages::sha256ListMismatch());
     m_sha256List = parseSha256List(listBytes);
+    m_listsChecked = true;
     return true;
 }
 

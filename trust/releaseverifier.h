@@ -40,6 +40,10 @@ public:
     // A downloaded or cached file (its list path) against sha256.txt; size and MD5 are the
     // worker's own checks.
     bool checkFile(const QString &path, const QByteArray &sha256Hex);
+    // True once both lists have passed: from then on every file must be checked.
+    bool checksFiles() const { return m_listsChecked; }
+    // The SHA-256 hex that sha256.txt lists for `path`, or empty.
+    QByteArray listedSha256(const QString &path) const { return m_sha256List.value(path); }
 
     QString errorString() const { return m_error; }
 
@@ -49,5 +53,6 @@ private:
     QList<PublicKey> m_keys;
     ReleaseSection m_release;
     Sha256List m_sha256List;
+    bool m_listsChecked = false;
     QString m_error;
 };

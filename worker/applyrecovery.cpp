@@ -2,20 +2,11 @@
 // journal in a later run. Each of them may be interrupted and repeated.
 #include "applytransaction.h"
 
-#include "digest.h"
+#include "appliedsequence.h"
+#include "filecheck.h"
 #include "fileops.h"
 
 #include <QSet>
-
-namespace {
-
-bool holdsFile(const QString &path, const ManifestEntry &file)
-{
-    return fileops::kindOf(path) == fileops::Kind::File && QFileInfo(path).size() == file.size &&
-           fileMatchesDigest(path, file.md5);
-}
-
-} // namespace
 
 bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
 {
@@ -23,6 +14,7 @@ bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
     fileops::remove(UpdateJournal::pathIn(installDir) + fileops::temporarySuffix());
     fileops::remove(installDir.absoluteFilePath(QStringLiteral("update_md5.info")) +
                     fileops::temporarySuffix());
+    fileops::remove(appliedSequencePath(installDir) + fileops::temporarySuffix());
     UpdateJournal journal;
     if (!journal.read(installDir))
         return true;
@@ -52,15 +44,16 @@ bool ApplyTransaction::recover(QString *error)
     return finish();
 }
 
-// Every new file is either still in the cache or already installed, whole and verified.
+// Every new file is either still in the cache or already installed, whole and verified
+// (a signed release's file by its SHA-256 too).
 bool ApplyTransaction::newFilesAtHand(QList<bool> *swapNeeded) const
 {
     for (int i = 0; i < m_journal.entries.size(); ++i) {
         const Paths paths = pathsOf(i);
-        const ManifestEntry &file = m_journal.entries.at(i).file;
-        if (holdsFile(paths.cached, file))
+        const JournalEntry &entry = m_journal.entries.at(i);
+        if (fileMatchesEntry(paths.cached, entry.file, entry.sha256))
             swapNeeded->append(true);
-        else if (holdsFile(paths.installed, file))
+        else if (fileMatchesEntry(paths.installed, entry.file, entry.sha256))
             swapNeeded->append(false);
         else
             return false;
@@ -132,14 +125,20 @@ bool ApplyTransaction::syncFolders() const
     return synced;
 }
 
-// The record is written (after a commit) before the journal goes, so that an interruption
-// in between is finished by the next run and never leaves an outdated record.
+// The record and a signed release's sequence are written (after a commit) before the
+// journal goes, so that an interruption in between is finished by the next run and never
+// leaves an outdated record or sequence.
 bool ApplyTransaction::finish()
 {
     const QString recordPath = m_installDir.absoluteFilePath(QStringLiteral("update_md5.info"));
-    if (m_journal.state == UpdateJournal::State::Commit && m_journal.writesRecord &&
-        !fileops::writeAtomically(recordPath, m_journal.record))
-        return false;
+    if (m_journal.state == UpdateJournal::State::Commit) {
+        if (m_journal.writesRecord && !fileops::writeAtomically(recordPath, m_journal.record))
+            return false;
+        if (m_journal.sequence > 0 &&
+            !fileops::writeAtomically(appliedSequencePath(m_installDir),
+                                      appliedSequenceBytes(m_journal.sequence)))
+            return false;
+    }
     return fileops::remove(UpdateJournal::pathIn(m_installDir)) &&
            fileops::syncFolder(m_installDir.absolutePath());
 }

@@ -1,6 +1,7 @@
 #include "cdownloadthread.h"
 
 #include "digest.h"
+#include "filecheck.h"
 
 #include <QFile>
 #include <QHash>
@@ -11,8 +12,15 @@
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
                                  QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs,
                                  QByteArray record)
+    : CDownloadThread(baseUrl, cacheDir, installDir, files,
+                      DownloadOptions{transferTimeoutMs, record, {}, {}}, parent)
+{}
+
+CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
+                                 QList<ManifestEntry> files, DownloadOptions options,
+                                 QObject *parent)
     : QThread(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
-      m_files(files), m_current(0), m_record(record), m_transferTimeoutMs(transferTimeoutMs)
+      m_files(files), m_current(0), m_options(options)
 {
     m_success.store(false);
     // A run can end right here, before anybody started the managed thread, and start()
@@ -44,9 +52,10 @@ QString CDownloadThread::errorText() const
 }
 
 // Refuses the whole list before anything is fetched or moved when one path would leave
-// the cache or the installation folder, or, on Windows, names the same file as an earlier
-// path that differs only in letter case: applying both would replace the first file's new
-// content with the second and leave the first file's previous version nowhere.
+// the cache or the installation folder, for a signed release is not in sha256.txt, or, on
+// Windows, names the same file as an earlier path that differs only in letter case: applying
+// both would replace the first file's new content with the second and leave the first file's
+// previous version nowhere.
 bool CDownloadThread::checkPaths()
 {
 #ifdef Q_OS_WIN
@@ -63,8 +72,24 @@ bool CDownloadThread::checkPaths()
             fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));
             return false;
         }
+        ReleaseVerifier &release = m_options.release;
+        if (isSigned() && !release.checkFile(entry.path, release.listedSha256(entry.path))) {
+            fail(cacheTarget(entry), release.errorString());
+            return false;
+        }
     }
     return true;
+}
+
+// A file of a signed release is only used with its size, MD5 and SHA-256 all right.
+bool CDownloadThread::cachedFileUsable(const QFileInfo &target, const ManifestEntry &entry) const
+{
+    if (!target.isFile() || target.isSymLink())
+        return false;
+    if (isSigned())
+        return fileMatchesEntry(target.absoluteFilePath(), entry,
+                                m_options.release.listedSha256(entry.path));
+    return fileMatchesDigest(target.absoluteFilePath(), entry.md5);
 }
 
 QFileInfo CDownloadThread::cacheTarget(const ManifestEntry &entry) const
@@ -78,8 +103,7 @@ void CDownloadThread::downloadNext()
     while (m_current < m_files.size()) {
         const ManifestEntry entry = m_files.at(m_current);
         const QFileInfo target = cacheTarget(entry);
-        if (target.isFile() && !target.isSymLink() &&
-            fileMatchesDigest(target.absoluteFilePath(), entry.md5)) {
+        if (cachedFileUsable(target, entry)) {
             ++m_current;
             continue;
         }
@@ -130,6 +154,7 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
 {
     m_body = std::make_unique<QSaveFile>(target.absoluteFilePath());
     m_bodyHash.reset();
+    m_bodySha256.reset(isSigned() ? new Sha256Hash : nullptr);
     m_bodyBytes = 0;
     m_bodySyncedBytes = 0;
     m_bodyTooLong = false;
@@ -144,7 +169,9 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setTransferTimeout(m_transferTimeoutMs);
+    request.setTransferTimeout(m_options.transferTimeoutMs);
+    if (!m_options.sslConfiguration.isNull())
+        request.setSslConfiguration(m_options.sslConfiguration);
     QNetworkReply *reply = m_manager.get(request);
     if (!reply) {
         discardBody();
@@ -153,6 +180,7 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
     }
     // Bounded, so the network thread waits for us instead of buffering the file in memory.
     reply->setReadBufferSize(ReadBufferBytes);
+    m_tlsErrors.watch(reply);
     // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
     connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
     connect(reply, &QNetworkReply::downloadProgress, this, &CDownloadThread::downloadProgress);

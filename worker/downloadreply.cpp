@@ -62,6 +62,8 @@ bool CDownloadThread::storeChunk(QNetworkReply *reply, const char *data, qint64 
         return false;
     }
     m_bodyHash.addData(data, int(size));
+    if (m_bodySha256)
+        m_bodySha256->addData(data, size);
     if (m_body->write(data, size) != size) {
         m_bodyWriteFailed = true;
         reply->abort();
@@ -100,8 +102,10 @@ QString CDownloadThread::checkTransfer(QNetworkReply *reply, const ManifestEntry
 {
     const QString name = target.fileName();
     const int status = httpStatus(reply);
-    const QString networkError =
-        tr("下载更新文件%1网络错误：%2-%3").arg(name).arg(status).arg(reply->errorString());
+    const QString networkError = tr("下载更新文件%1网络错误：%2-%3")
+                                     .arg(name)
+                                     .arg(status)
+                                     .arg(m_tlsErrors.explain(reply->errorString()));
     if (status != 200)
         return networkError;
     if (m_bodyWriteFailed)
@@ -117,6 +121,9 @@ QString CDownloadThread::checkTransfer(QNetworkReply *reply, const ManifestEntry
         return networkError;
     if (digestTextFromMd5(m_bodyHash.result()) != entry.md5)
         return tr("更新文件%1校验不对").arg(name);
+    ReleaseVerifier &release = m_options.release;
+    if (m_bodySha256 && !release.checkFile(entry.path, m_bodySha256->result().toHex()))
+        return release.errorString();
     return QString();
 }
 

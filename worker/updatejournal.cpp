@@ -33,6 +33,8 @@ QJsonObject entryToJson(const JournalEntry &entry)
     object.insert(QStringLiteral("md5"), QString::fromLatin1(entry.file.md5));
     object.insert(QStringLiteral("previous"), QLatin1String(PreviousNames[int(entry.previous)]));
     object.insert(QStringLiteral("createdFolder"), entry.createdFolder);
+    if (!entry.sha256.isEmpty())
+        object.insert(QStringLiteral("sha256"), QString::fromLatin1(entry.sha256));
     return object;
 }
 
@@ -46,6 +48,7 @@ JournalEntry entryFromJson(const QJsonObject &object, bool *ok)
     entry.previous = enumFromName<JournalEntry::Previous>(
         object.value(QStringLiteral("previous")).toString(), PreviousNames, ok);
     entry.createdFolder = object.value(QStringLiteral("createdFolder")).toString();
+    entry.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
     if (!sizeRead || entry.file.path.isEmpty())
         *ok = false;
     return entry;
@@ -88,6 +91,8 @@ QByteArray UpdateJournal::toJson() const
     object.insert(QStringLiteral("entries"), list);
     if (writesRecord)
         object.insert(QStringLiteral("record"), QString::fromLatin1(record.toBase64()));
+    if (sequence > 0)
+        object.insert(QStringLiteral("sequence"), QString::number(sequence));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -102,6 +107,8 @@ bool UpdateJournal::fromJson(const QByteArray &json)
     const QJsonValue recordValue = object.value(QStringLiteral("record"));
     writesRecord = recordValue.isString();
     record = QByteArray::fromBase64(recordValue.toString().toLatin1());
+    // Absent in the journal of an unsigned release.
+    sequence = object.value(QStringLiteral("sequence")).toString().toLongLong();
     entries.clear();
     const QJsonArray list = object.value(QStringLiteral("entries")).toArray();
     for (const QJsonValue &value : list)

@@ -16,6 +16,7 @@ struct JournalEntry
     ManifestEntry file;
     Previous previous = Previous::None;
     QString createdFolder; // topmost folder the update creates for an added file, or empty
+    QByteArray sha256;     // SHA-256 hex of a signed release's file; empty when unsigned
 };
 
 // The plan of an update, written durably beside "update_md5.info" before the first
@@ -29,6 +30,7 @@ struct UpdateJournal
     QList<JournalEntry> entries;
     bool writesRecord = false; // the list to record as "update_md5.info" at the end
     QByteArray record;
+    qint64 sequence = 0; // a signed release's Sequence, recorded with the list; 0: none
 
     static QString pathIn(const QDir &installDir);
     static bool existsIn(const QDir &installDir);

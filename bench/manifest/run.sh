@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Manifest benchmark: hashing throughput against coreutils md5sum on the same files (warm
-# cache), peak memory while hashing a 1 GiB file, and parsing plus comparing a 100,000-line
-# list whose record holds every path. Usage: run.sh BUILD_DIR (e.g. build/release).
+# cache, alternating, BENCH_PAIRS pairs), peak memory while hashing a 1 GiB file, and parsing
+# plus comparing a 100,000-line list whose record holds every path.
+# Usage: run.sh BUILD_DIR (e.g. build/release).
 set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
 
 build=${1:?usage: run.sh BUILD_DIR}
 bench=$(cd "$build" && pwd)/bench/manifest/bench_manifest
@@ -10,16 +12,9 @@ bench=$(cd "$build" && pwd)/bench/manifest/bench_manifest
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench-manifest.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# "wall cpu" seconds of one command; its standard output goes to $1.
-timed() {
-    local out=$1 TIMEFORMAT='%R %U %S' t
-    shift
-    t=$({ time "$@" >"$out" 2>/dev/null; } 2>&1)
-    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$t"
-}
 best() { printf '%s\n' "$@" | sort -g | head -n 1; }
-mbps() { awk -v n="$total_bytes" -v t="$1" 'BEGIN { printf "%.0f", n / t / 1e6 }'; }
-pct() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", 100 * a / b }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+mbps() { awk -v n="$total_bytes" -v ms="$1" 'BEGIN { printf "%.0f", n / ms / 1e3 }'; }
 
 # Data: a 1 GiB file for the memory figure; for throughput two 128 MiB files and 100 files
 # of mixed sizes up to 4 MiB. Everything is read once so that the page cache holds it.
@@ -35,16 +30,10 @@ files=("$work"/install/*.bin)
 total_bytes=$(cat "${files[@]}" | wc -c)
 cat "${files[@]}" "$big" >/dev/null
 
-# Side by side, alternating, best of 3 for wall and for CPU time (user + system).
-ours_wall=() ours_cpu=() md5_wall=() md5_cpu=()
-for _ in 1 2 3; do
-    read -r w c < <(timed "$work/theirs.txt" md5sum "${files[@]}")
-    md5_wall+=("$w") md5_cpu+=("$c")
-    read -r w c < <(timed "$work/ours.txt" "$bench" hash "${files[@]}")
-    ours_wall+=("$w") ours_cpu+=("$c")
-done
-t_ours=$(best "${ours_wall[@]}") t_md5=$(best "${md5_wall[@]}")
-c_ours=$(best "${ours_cpu[@]}") c_md5=$(best "${md5_cpu[@]}")
+# Side by side, alternating: ours, md5sum, ours, md5sum, ...
+load_before=$(load_now)
+alternate "$bench_pairs" "$work/hash" true "exec '$bench' hash ${files[*]} >'$work/ours.txt'" \
+    true "exec md5sum ${files[*]} >'$work/theirs.txt'"
 
 # Same digests as md5sum, once each 4-byte word's bytes are reversed.
 awk '{print $1}' "$work/ours.txt" >"$work/ours"
@@ -68,7 +57,7 @@ fi
 mkdir -p "$work/empty"
 compare_row() {
     local mode=$1 label=$2 parse=() total=() cpu=() i
-    for i in 1 2 3; do
+    for ((i = 0; i < bench_pairs; ++i)); do
         "$bench" "$mode" 100000 "$work/empty" >"$work/cmp"
         parse+=("$(awk '/^parse_ms/ {print $2}' "$work/cmp")")
         total+=("$(awk '/^total_ms/ {print $2}' "$work/cmp")")
@@ -77,7 +66,7 @@ compare_row() {
     local entries outdated
     entries=$(awk '/^entries/ {print $2}' "$work/cmp")
     outdated=$(awk '/^outdated/ {print $2}' "$work/cmp")
-    echo "| $label | $entries | $outdated | $(best "${parse[@]}") ms | $(best "${total[@]}") ms | $(best "${cpu[@]}") ms |"
+    echo "| $label | $entries | $outdated | $(median "${parse[@]}") ms | $(median "${total[@]}") ms ($(best "${total[@]}")-$(printf '%s\n' "${total[@]}" | sort -g | tail -n 1)) | $(median "${cpu[@]}") ms |"
 }
 opens="n/a (no strace)"
 if command -v strace >/dev/null; then
@@ -86,21 +75,24 @@ if command -v strace >/dev/null; then
     opens=$(grep -F "$work/empty/" "$work/trace" | grep -vc 'update_md5.info' || true)
 fi
 
+load_after=$(load_now)
 echo "### Manifest: hashing and comparison"
 echo
-echo "Hashing ${#files[@]} files, $((total_bytes >> 20)) MiB in all, warm cache, both tools run"
-echo "alternately in one go, best of 3. The machine is shared: CPU time is the steadier figure."
+echo "Hashing ${#files[@]} files, $((total_bytes >> 20)) MiB in all, warm cache; md5sum and update's"
+echo "fileDigestText alternate in one run ($bench_pairs pairs, ours first in each); load average"
+echo "$load_before before, $load_after after. The ratio is md5sum's time over ours: above 1, ours is faster."
 echo
-echo "| measurement | update (fileDigestText) | coreutils md5sum | update / md5sum |"
-echo "| --- | --- | --- | --- |"
-echo "| throughput by wall time | $(mbps "$t_ours") MB/s (${t_ours} s) | $(mbps "$t_md5") MB/s (${t_md5} s) | $(pct "$t_md5" "$t_ours") % (target >= 95 %) |"
-echo "| throughput by CPU time | $(mbps "$c_ours") MB/s (${c_ours} s) | $(mbps "$c_md5") MB/s (${c_md5} s) | $(pct "$c_md5" "$c_ours") % (target >= 95 %) |"
-echo "| peak memory, 1 GiB file, /usr/bin/time | ${rss_time} KiB | ${rss_md5} KiB | target < 65536 KiB |"
-echo "| peak memory, 1 GiB file, getrusage | ${rss_self} KiB | | |"
-echo "| digests agree with md5sum | ${agree} | | |"
+echo "| measurement | md5sum | update (fileDigestText) | md5sum / update | target | |"
+echo "| --- | --- | --- | --- | --- | --- |"
+ratio_row "hashing throughput, wall time" "$work/hash/base" "$work/hash/ours" 1 ">=" 1.0
+ratio_row "hashing throughput, CPU time" "$work/hash/base" "$work/hash/ours" 2 ">=" 1.0
+echo "| throughput (median wall) | $(mbps "$(stat_of "$work/hash/base" 1 median)") MB/s | $(mbps "$(stat_of "$work/hash/ours" 1 median)") MB/s | | | |"
+echo "| peak memory, 1 GiB file, /usr/bin/time | ${rss_md5} KiB | ${rss_time} KiB | | < 65536 KiB | |"
+echo "| peak memory, 1 GiB file, getrusage | | ${rss_self} KiB | | | |"
+echo "| digests agree with md5sum | | ${agree} | | | |"
 echo
 echo "Parsing a 100,000-line list and comparing it with an \"update_md5.info\" that records every"
-echo "path, in an install folder that holds none of the files (best of 3)."
+echo "path, in an install folder that holds none of the files (median of $bench_pairs, min-max)."
 echo
 echo "| list order | entries | in result | parseManifest | parse + compareWithInstalled | CPU time of both |"
 echo "| --- | --- | --- | --- | --- | --- |"

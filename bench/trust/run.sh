@@ -1,22 +1,15 @@
 #!/usr/bin/env bash
 # Trust benchmark: what the checks of a signed release cost per run. SHA-256 throughput against
-# coreutils sha256sum on the same files (warm cache), and the description, list and per-file
-# checks timed in-process. Usage: run.sh BUILD_DIR (e.g. build/release).
+# coreutils sha256sum on the same files (warm cache, alternating, BENCH_PAIRS pairs), and the
+# description, list and per-file checks timed in-process. Usage: run.sh BUILD_DIR.
 set -euo pipefail
+source "$(dirname "$0")/../lib.sh"
 
 build=${1:?usage: run.sh BUILD_DIR}
 bench=$(cd "$build" && pwd)/bench/trust/bench_trust
 [ -x "$bench" ] || { echo "missing $bench: build the bench_trust target first" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/bench-trust.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-
-timed() {
-    local out=$1 TIMEFORMAT='%R %U %S' t
-    shift
-    t=$({ time "$@" >"$out" 2>/dev/null; } 2>&1)
-    awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }' <<<"$t"
-}
-best() { printf '%s\n' "$@" | sort -g | head -n 1; }
 
 # Two 128 MiB files and 100 files of mixed sizes up to 4 MiB, read once into the page cache.
 mkdir -p "$work/install"
@@ -28,28 +21,26 @@ done
 files=("$work"/install/*.bin)
 total=$(cat "${files[@]}" | wc -c)
 
-ours=() theirs=() ours_cpu=() theirs_cpu=()
-for _ in 1 2 3; do
-    read -r w c < <(timed "$work/theirs.txt" sha256sum "${files[@]}")
-    theirs+=("$w") theirs_cpu+=("$c")
-    read -r w c < <(timed "$work/ours.txt" "$bench" hash "${files[@]}")
-    ours+=("$w") ours_cpu+=("$c")
-done
+load_before=$(load_now)
+alternate "$bench_pairs" "$work/hash" true "exec '$bench' hash ${files[*]} >'$work/ours.txt'" \
+    true "exec sha256sum ${files[*]} >'$work/theirs.txt'"
+load_after=$(load_now)
 cmp -s "$work/ours.txt" "$work/theirs.txt" || { echo "SHA-256 differs from sha256sum" >&2; exit 1; }
-mbps() { awk -v n="$total" -v t="$1" 'BEGIN { printf "%.0f", n / t / 1e6 }'; }
-t_ours=$(best "${ours[@]}") t_theirs=$(best "${theirs[@]}")
+mbps() { awk -v n="$total" -v ms="$(stat_of "$1" 1 median)" 'BEGIN { printf "%.0f", n / ms / 1e3 }'; }
 
 "$bench" checks 2000 >"$work/checks.txt"
 value() { awk -v k="$1" '$1 == k { print $2 }' "$work/checks.txt"; }
 
 echo "### trust: the checks of a signed release"
 echo
-echo "SHA-256 of ${#files[@]} files, $((total >> 20)) MiB, warm cache, best of 3 (same digests as sha256sum):"
+echo "SHA-256 of ${#files[@]} files, $((total >> 20)) MiB, warm cache, same digests as sha256sum;"
+echo "both alternate in one run ($bench_pairs pairs, ours first in each); load average $load_before"
+echo "before, $load_after after. No target is set for this figure; above 1, ours is faster."
 echo
-echo "| | wall | CPU | throughput |"
-echo "| --- | --- | --- | --- |"
-echo "| fileSha256Hex (libcrypto EVP, 1 MiB reads) | ${t_ours} s | $(best "${ours_cpu[@]}") s | $(mbps "$t_ours") MB/s |"
-echo "| sha256sum | ${t_theirs} s | $(best "${theirs_cpu[@]}") s | $(mbps "$t_theirs") MB/s |"
+echo "| | sha256sum | fileSha256Hex (libcrypto EVP, 1 MiB reads) | sha256sum / ours | target | |"
+echo "| --- | --- | --- | --- | --- | --- |"
+ratio_row "SHA-256 throughput, wall time" "$work/hash/base" "$work/hash/ours" 1 - -
+echo "| throughput (median wall) | $(mbps "$work/hash/base") MB/s | $(mbps "$work/hash/ours") MB/s | | | |"
 echo
 echo "Per run, in-process (mean of repeated calls):"
 echo

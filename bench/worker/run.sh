@@ -1,14 +1,14 @@
 #!/bin/bash
 # Console update of one 1 GiB file from a local nginx: peak memory and total time of the
-# real `update console`, next to `curl -o FILE URL && md5sum FILE` on the same file.
+# real `update console`, next to `curl -o FILE URL && md5sum FILE` on the same file, alternating,
+# BENCH_PAIRS pairs (default 5).
 # Usage: bench/worker/run.sh BUILD_DIR   (prints a markdown section to stdout)
 set -euo pipefail
 BUILD=$(cd "${1:?build folder}" && pwd)
 UPDATE=$BUILD/app/update
 SIZE_MIB=${BENCH_WORKER_SIZE_MIB:-1024}
-ROUNDS=${BENCH_WORKER_ROUNDS:-2}
 [ -x "$UPDATE" ] || { echo "no updater at $UPDATE" >&2; exit 1; }
-[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install -y time)" >&2; exit 1; }
+source "$(dirname "$0")/../lib.sh"
 
 WORK=$(mktemp -d /tmp/bench-worker.XXXXXX)
 source "$(dirname "$0")/../../scripts/nginx-lib.sh"
@@ -42,40 +42,33 @@ PORT=$nginx_port
 cp "$UPDATE" "$WORK/app/update"
 printf '[Update]\nURL=http://127.0.0.1:%s/\nCache=%s\n' "$PORT" "$WORK/cache" >"$WORK/app/system.cfg"
 
-now() { date +%s.%N; }
-best_update_s=; best_update_kb=; best_curl_s=; best_curl_kb=; exit_codes=
-for _ in $(seq "$ROUNDS"); do
-    rm -rf "$WORK/cache" "$WORK/app/big.bin" "$WORK/app/big.bin.old" "$WORK/app/update_md5.info"
-    start=$(now)
-    code=0
-    QT_QPA_PLATFORM=offscreen /usr/bin/time -v -o "$WORK/update.time" \
-        "$WORK/app/update" console >"$WORK/update.out" 2>&1 || code=$?
-    seconds=$(echo "$(now) - $start" | bc)
-    exit_codes="$exit_codes $code"
-    cmp -s "$FILE" "$WORK/app/big.bin" || { echo "update did not install the file" >&2; cat "$WORK/update.out" >&2; exit 1; }
-    kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$WORK/update.time")
-    if [ -z "$best_update_s" ] || [ "$(echo "$seconds < $best_update_s" | bc)" = 1 ]; then best_update_s=$seconds; fi
-    if [ -z "$best_update_kb" ] || [ "$kb" -lt "$best_update_kb" ]; then best_update_kb=$kb; fi
-    rm -rf "$WORK/cache" "$WORK/app/big.bin"
+# Ours after an empty cache and an installation without the file; curl after removing its copy.
+fresh_install="rm -rf '$WORK/cache' '$WORK/app/big.bin' '$WORK/app/big.bin.old' '$WORK/app/update_md5.info' '$WORK/curl.bin'"
+load_before=$(load_now)
+alternate "$bench_pairs" "$WORK/runs" "$fresh_install" \
+    "QT_QPA_PLATFORM=offscreen exec '$WORK/app/update' console >'$WORK/update.out' 2>&1" \
+    "rm -rf '$WORK/cache' '$WORK/app/big.bin' '$WORK/curl.bin'" \
+    "curl -s -o '$WORK/curl.bin' 'http://127.0.0.1:$PORT/v2/big.bin' && md5sum '$WORK/curl.bin' >/dev/null"
+load_after=$(load_now)
+cmp -s "$FILE" "$WORK/curl.bin" || { echo "curl did not fetch the file" >&2; exit 1; }
+bash -c "$fresh_install"
+"$WORK/app/update" console >"$WORK/update.out" 2>&1 || true
+cmp -s "$FILE" "$WORK/app/big.bin" && installed=yes || installed=NO
 
-    start=$(now)
-    /usr/bin/time -v -o "$WORK/curl.time" \
-        sh -c "curl -s -o '$WORK/curl.bin' 'http://127.0.0.1:$PORT/v2/big.bin' && md5sum '$WORK/curl.bin' >/dev/null"
-    seconds=$(echo "$(now) - $start" | bc)
-    kb=$(awk -F': ' '/Maximum resident/ {print $2}' "$WORK/curl.time")
-    if [ -z "$best_curl_s" ] || [ "$(echo "$seconds < $best_curl_s" | bc)" = 1 ]; then best_curl_s=$seconds; fi
-    if [ -z "$best_curl_kb" ] || [ "$kb" -lt "$best_curl_kb" ]; then best_curl_kb=$kb; fi
-    rm -f "$WORK/curl.bin"
-done
-
-mib() { echo "scale=1; $1 / 1024" | bc; }
-ratio() { printf "%.2f" "$(echo "scale=3; $1 / $2" | bc)"; }
+mibps() { awk -v s="$SIZE_MIB" -v ms="$(stat_of "$1" 1 median)" 'BEGIN { printf "%.0f", s / ms * 1000 }'; }
 echo "### Download worker: console update of one ${SIZE_MIB} MiB file from nginx on 127.0.0.1"
 echo
-echo "Best of $ROUNDS rounds; update exit codes:${exit_codes}. Targets: peak memory under 64 MiB, time at most curl + md5sum."
+echo "Both sides alternate in one run ($bench_pairs pairs), each after removing what the previous"
+echo "run wrote and a \`sync\`; load average $load_before before, $load_after after. The updater's"
+echo "time covers the whole process (description, list, download, digest, durable write, move)."
 echo
-echo "| measure | \`update console\` | curl -o + md5sum | ratio (update / curl) | target |"
-echo "| --- | ---: | ---: | ---: | --- |"
-echo "| total time (s) | $(printf '%.2f' "$best_update_s") | $(printf '%.2f' "$best_curl_s") | $(ratio "$best_update_s" "$best_curl_s") | ≤ 1.00 |"
-echo "| peak memory (MiB) | $(mib "$best_update_kb") | $(mib "$best_curl_kb") | $(ratio "$best_update_kb" "$best_curl_kb") | update < 64 |"
-echo "| throughput (MiB/s) | $(echo "scale=0; $SIZE_MIB / $best_update_s" | bc) | $(echo "scale=0; $SIZE_MIB / $best_curl_s" | bc) | | |"
+echo "| measure | \`update console\` | curl -o + md5sum | update / curl | target | |"
+echo "| --- | --- | --- | --- | --- | --- |"
+ratio_row "$SIZE_MIB MiB update, wall time" "$WORK/runs/ours" "$WORK/runs/base" 1 "<=" 0.8
+echo "| same, CPU time | $(spread "$WORK/runs/ours" 2) | $(spread "$WORK/runs/base" 2) | $(pair_ratio "$WORK/runs/ours" "$WORK/runs/base" 2 | cut -d' ' -f1) | | |"
+echo "| throughput (median) | $(mibps "$WORK/runs/ours") MiB/s | $(mibps "$WORK/runs/base") MiB/s | | | |"
+echo "| installed file equals the served one | $installed | | | | |"
+echo
+echo "| measure | all runs | figure | target | |"
+echo "| --- | --- | --- | --- | --- |"
+value_row "$SIZE_MIB MiB update, peak memory" "$WORK/runs/ours" 3 "<=" 48 MiB max

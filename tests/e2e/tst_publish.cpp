@@ -116,6 +116,12 @@ void TestPublish::leavesOutClientFiles_data()
     QTest::addColumn<QStringList>("options");
     QTest::newRow("md5 record") << QStringLiteral("update_md5.info") << QStringList();
     QTest::newRow("sequence record") << QStringLiteral("update_sequence.info") << QStringList();
+    QTest::newRow("update journal") << QStringLiteral("update_md5.info.journal") << QStringList();
+    QTest::newRow("previous version") << QStringLiteral("bin/host.dll.~pv") << QStringList();
+    QTest::newRow("earlier old copy") << QStringLiteral("bin/host.dll.~od") << QStringList();
+    QTest::newRow("staged new file") << QStringLiteral("bin/.~nw12") << QStringList();
+    QTest::newRow("record being replaced")
+        << QStringLiteral("update_md5.info.~nw") << QStringList();
     QTest::newRow("signing key") << QStringLiteral("keys/update-signing.key") << QStringList();
     QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
     QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();

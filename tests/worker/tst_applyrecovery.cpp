@@ -1,6 +1,8 @@
 // A later run that finds an update's journal finishes or undoes that update.
+#include "appliedsequence.h"
 #include "applytransaction.h"
 #include "fileops.h"
+#include "sha256.h"
 #include "workertest.h"
 
 #include <QTest>
@@ -43,6 +45,13 @@ struct Interrupted
         return ApplyTransaction::recoverIn(folders.install, &error);
     }
     QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
+    // As a signed release's journal: each file's SHA-256 and the release's Sequence.
+    void sign(qint64 sequence)
+    {
+        for (JournalEntry &entry : journal.entries)
+            entry.sha256 = sha256Hex("next " + entry.file.path.toUtf8());
+        journal.sequence = sequence;
+    }
 };
 
 } // namespace
@@ -150,6 +159,67 @@ private slots:
         QCOMPARE(int(read.entries.at(2).previous), int(JournalEntry::Previous::None));
         QCOMPARE(read.entries.at(2).createdFolder, run.folders.installPath(QStringLiteral("new")));
         QCOMPARE(read.record, QByteArray("next list"));
+    }
+
+    void signedJournalRoundTrip()
+    {
+        Interrupted run;
+        run.sign(7);
+        UpdateJournal read;
+        QVERIFY(read.fromJson(run.journal.toJson()));
+        QCOMPARE(read.toJson(), run.journal.toJson());
+        QCOMPARE(read.sequence, qint64(7));
+        QCOMPARE(read.entries.at(1).sha256, sha256Hex("next sub/b.txt"));
+    }
+
+    // Readable by any run: an unsigned release's journal names neither.
+    void unsignedJournalHasNoSignedFields()
+    {
+        Interrupted run;
+        const QByteArray json = run.journal.toJson();
+        QVERIFY(!json.contains("sequence"));
+        QVERIFY(!json.contains("sha256"));
+        UpdateJournal read;
+        QVERIFY(read.fromJson(json));
+        QCOMPARE(read.sequence, qint64(0));
+    }
+
+    void signedRollForwardRecordsTheSequenceWithTheList()
+    {
+        Interrupted run;
+        run.sign(7);
+        QVERIFY(run.write(UpdateJournal::State::Apply));
+        QVERIFY(run.recover());
+        QCOMPARE(run.installed("a.txt"), QByteArray("next a.txt"));
+        QCOMPARE(run.installed("update_md5.info"), QByteArray("next list"));
+        QCOMPARE(run.installed("update_sequence.info"), QByteArray("7\n"));
+    }
+
+    void aSignedCommitOnceBegunWritesTheSequence()
+    {
+        Interrupted run;
+        run.sign(3);
+        QVERIFY(run.write(UpdateJournal::State::Apply));
+        QVERIFY(run.recover());
+        QVERIFY(QFile::remove(appliedSequencePath(run.folders.install)));
+        QVERIFY(run.write(UpdateJournal::State::Commit));
+        QVERIFY(run.recover());
+        QCOMPARE(readAppliedSequence(run.folders.install), qint64(3));
+    }
+
+    // Regression: a cached file whose size and MD5 match is not rolled forward when the
+    // signed release lists another SHA-256 for it.
+    void signedRecoveryUndoesAFileThatFailsItsSha256()
+    {
+        Interrupted run;
+        run.sign(7);
+        run.journal.entries[1].sha256 = sha256Hex("something else");
+        const QStringList before = filesBelow(run.folders.install.path());
+        QVERIFY(run.write(UpdateJournal::State::Apply));
+        QVERIFY(run.recover());
+        QCOMPARE(filesBelow(run.folders.install.path()), before);
+        QCOMPARE(run.installed("sub/b.txt"), QByteArray("previous sub/b.txt"));
+        QCOMPARE(run.installed("update_md5.info"), QByteArray("previous list"));
     }
 };
 

@@ -59,8 +59,18 @@ bool describeFile(const QString &releaseDir, const QString &relativePath, QTextC
 
 QStringList ExcludeRules::alwaysExcluded()
 {
-    return {QStringLiteral("update_md5.info"), QStringLiteral("update_sequence.info"),
-            QStringLiteral("*.old"), QStringLiteral("system.cfg"),
+    // With the names an interrupted update leaves: its journal, the previous and the
+    // earlier old version (NAME.~pv, NAME.~od), a staged new file (.~nwN) and a file
+    // being replaced in one step (NAME.~nw).
+    return {QStringLiteral("update_md5.info"),
+            QStringLiteral("update_sequence.info"),
+            QStringLiteral("update_md5.info.journal"),
+            QStringLiteral("*.old"),
+            QStringLiteral("*.~pv"),
+            QStringLiteral("*.~od"),
+            QStringLiteral(".~nw*"),
+            QStringLiteral("*.~nw"),
+            QStringLiteral("system.cfg"),
             QStringLiteral("update-signing.key")};
 }
 

@@ -1,0 +1,127 @@
+#include "signedreleasefixture.h"
+
+#include "ed25519key.h"
+#include "sha256.h"
+#include "signaturefile.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+bool SignedReleaseFixture::setUp(const QString &serverDirectives)
+{
+    m_work.reset(new QTemporaryDir);
+    if (!m_work->isValid() || !QDir().mkpath(root()))
+        return false;
+    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
+        if (runPublish({QStringLiteral("--keygen"), path(QStringLiteral("keys/") + name)})
+                .exitCode != 0)
+            return false;
+    }
+    m_server.reset(new NginxServer(root()));
+    m_server->setServerDirectives(serverDirectives);
+    m_install.reset(new TestInstall);
+    return m_server->start() && m_install->isValid();
+}
+
+void SignedReleaseFixture::tearDown()
+{
+    m_install.reset();
+    m_server.reset();
+    m_work.reset();
+}
+
+QString SignedReleaseFixture::keyFile(const QString &name) const
+{
+    return path(QStringLiteral("keys/%1/update-signing.key").arg(name));
+}
+
+QString SignedReleaseFixture::publicKey(const QString &name) const
+{
+    return QString::fromLatin1(
+        fileBytes(path(QStringLiteral("keys/%1/update-signing.pub").arg(name))).trimmed());
+}
+
+void SignedReleaseFixture::configure(const QString &publicKey, const QString &url,
+                                     const QString &caFile) const
+{
+    QByteArray text = "[Update]\nURL=" + (url.isEmpty() ? m_server->url() : url).toUtf8() +
+                      "\nCache=" + path(QStringLiteral("cache")).toUtf8() + "\n";
+    if (!publicKey.isNull())
+        text += "PublicKey=" + publicKey.toUtf8() + "\n";
+    if (!caFile.isNull())
+        text += "CaFile=" + caFile.toUtf8() + "\n";
+    m_install->writeConfigText(text);
+}
+
+bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
+                                   const QStringList &keys, const QStringList &extra) const
+{
+    const QString release = path(QStringLiteral("releases/") + folder);
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!putFile(release, it.key(), it.value()))
+            return false;
+    }
+    QStringList arguments{release, root(), QStringLiteral("--folder"), folder};
+    for (const QString &key : keys)
+        arguments << QStringLiteral("--sign") << keyFile(key);
+    const ToolRun run = runPublish(arguments + extra);
+    if (run.exitCode != 0)
+        qWarning("update-publish: %s", run.errors.constData());
+    return run.exitCode == 0;
+}
+
+bool SignedReleaseFixture::resign(const QByteArray &description, const QString &name) const
+{
+    const SigningKey key = SigningKey::fromPem(fileBytes(keyFile(name)));
+    const QByteArray signature = signatureLine(key, description);
+    return !signature.isEmpty() && putFile(root(), QStringLiteral("update.ini"), description) &&
+           putFile(root(), QStringLiteral("update.ini.sig"), signature);
+}
+
+bool SignedReleaseFixture::replaceSha256List(const QString &folder, const QByteArray &list,
+                                             const QString &signer) const
+{
+    QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
+    const QRegularExpression named(QStringLiteral("Sha256List=[0-9a-f]{64}"));
+    const QString replaced =
+        QString::fromLatin1(description)
+            .replace(named, QStringLiteral("Sha256List=") + QString::fromLatin1(sha256Hex(list)));
+    return replaced.toLatin1() != description &&
+           putFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
+           resign(replaced.toLatin1(), signer);
+}
+
+QString SignedReleaseFixture::lastError(const UpdaterRun &run)
+{
+    const int last = run.output.lastIndexOf("{\"errormsg\"");
+    return QJsonDocument::fromJson(run.output.mid(last))
+        .object()
+        .value(QStringLiteral("errormsg"))
+        .toString();
+}
+
+QByteArray SignedReleaseFixture::flipByte(QByteArray bytes, int index)
+{
+    bytes[index] = char(bytes.at(index) ^ 0x01);
+    return bytes;
+}
+
+bool SignedReleaseFixture::snapshotInstall() const
+{
+    return runTool(QStringLiteral("cp"),
+                   {QStringLiteral("-a"), installDir(), path(QStringLiteral("install-before"))})
+               .exitCode == 0;
+}
+
+bool SignedReleaseFixture::installUnchanged(QByteArray *differences) const
+{
+    return foldersEqual(path(QStringLiteral("install-before")), installDir(), {}, differences);
+}
+
+QStringList SignedReleaseFixture::requestsSince(int from) const
+{
+    QStringList paths = m_server->requestedPaths().mid(from);
+    for (QString &requested : paths)
+        requested = QDir::cleanPath(requested);
+    return paths;
+}

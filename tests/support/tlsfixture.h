@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Test authorities and server certificates made with the openssl command line, and the
+// nginx directives that add a TLS port to a server with one of them. Each authority is a
+// self-signed P-256 certificate; a server certificate names 127.0.0.1 and localhost.
+class TlsFixture
+{
+public:
+    TlsFixture();
+
+    bool isValid() const { return m_dir.isValid(); }
+    // NAME.pem and NAME.key, a new authority with the common name `commonName`.
+    bool makeAuthority(const QString &name, const QString &commonName, QString *error);
+    // NAME.pem and NAME.key, signed by the authority `authority`.
+    bool makeServerCertificate(const QString &name, const QString &authority, QString *error);
+
+    QString certificatePath(const QString &name) const;
+    QString keyPath(const QString &name) const;
+
+    // For NginxServer::setServerDirectives: TLS on 127.0.0.1:`port` with the server
+    // certificate `name`.
+    QString listenDirectives(quint16 port, const QString &name) const;
+
+private:
+    bool openssl(const QStringList &arguments, QString *error) const;
+
+    QTemporaryDir m_dir;
+};
