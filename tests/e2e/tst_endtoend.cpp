@@ -306,8 +306,12 @@ void TestEndToEnd::httpsServerOfUnknownAuthorityIsRefused()
         {{QStringLiteral("URL"), tls.url()},
          {QStringLiteral("Cache"), m_install->rootPath() + QStringLiteral("/cache")}});
     const UpdaterRun run = runConsole();
-    QCOMPARE(run.output, QByteArray(R"({"errormsg":"下载升级描述文件失败:SSL handshake failed",)"
-                                    R"("success":false,"update":false})"));
+    // The handshake ran and the chain was checked: the reason names the missing issuer.
+    QVERIFY2(
+        run.output.startsWith(
+            "{\"errormsg\":\"下载升级描述文件失败:SSL handshake failed (The issuer certificate"),
+        run.output.constData());
+    QVERIFY2(run.output.endsWith("\",\"success\":false,\"update\":false}"), run.output.constData());
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(tls.requestedPaths(), QStringList());
     QVERIFY(!QFileInfo::exists(m_installDir + QStringLiteral("/a.dll")));
