@@ -40,9 +40,14 @@ failed=0
 passed=0
 for locale in zh_CN.UTF-8 C.UTF-8; do
     log=$work/endtoend-$locale.log
-    status=0
-    (cd "$work" && UPDATE_WINDOWS_BUILD=$windows LC_ALL=$locale QT_QPA_PLATFORM=offscreen \
-        "$linux/tests/e2e/tst_endtoend") >"$log" 2>&1 || status=$?
+    # Like the Windows tests, a failed run is tried once more.
+    for _ in 1 2; do
+        status=0
+        (cd "$work" && UPDATE_WINDOWS_BUILD=$windows LC_ALL=$locale QT_QPA_PLATFORM=offscreen \
+            "$linux/tests/e2e/tst_endtoend") >"$log" 2>&1 || status=$?
+        [ "$status" = 0 ] && break
+        echo "-- LC_ALL=$locale failed once: $(grep -E '^FAIL!' "$log" | head -n 3)"
+    done
     echo "-- LC_ALL=$locale: $(grep -E '^Totals' "$log" || echo 'no totals')"
     grep -E -A3 '^(FAIL!|SKIP)' "$log" || true
     if [ "$status" = 0 ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
