@@ -1,5 +1,7 @@
 #include "consolereport.h"
 
+#include "consoleoutput.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -17,6 +19,8 @@ QByteArray consoleReportBytes(bool success, bool update, const QString &errormsg
 void printConsoleReport(bool success, bool update, QString errormsg)
 {
     const QByteArray bytes = consoleReportBytes(success, update, errormsg);
+    if (writeToConsoleWindow(bytes))
+        return;
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     std::fflush(stdout);
 }

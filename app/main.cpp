@@ -1,3 +1,4 @@
+#include "consoleoutput.h"
 #include "driver.h"
 #include "platform.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char **argv)
     auto startFailureExit = std::make_unique<PlatformStartFailureExit>();
     QApplication app(argc, argv);
     startFailureExit.reset();
+    connectReportOutput(argc, argv);
 
     // Qt has removed its own options from argv by now; the mode is read from what remains.
     DriverSettings settings;

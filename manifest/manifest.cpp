@@ -1,6 +1,7 @@
 #include "manifest.h"
 
 #include <QStringList>
+#include <QTextCodec>
 
 #include <algorithm>
 
@@ -43,7 +44,7 @@ qint64 sizeFromField(const char *field, int length)
 }
 
 // One line without its LF; anything but exactly three TAB fields is skipped.
-void addLine(const char *line, int length, Manifest *manifest)
+void addLine(const char *line, int length, QTextCodec *pathCodec, Manifest *manifest)
 {
     if (length > 0 && line[length - 1] == '\r')
         --length;
@@ -58,7 +59,8 @@ void addLine(const char *line, int length, Manifest *manifest)
     // Decoded like QString::fromLocal8Bit(QByteArray), which ends the text at a NUL byte.
     const char *pathStart = secondTab + 1;
     const int pathLength = int(qstrnlen(pathStart, uint(end - pathStart)));
-    const QString rawPath = QString::fromLocal8Bit(pathStart, pathLength);
+    const QString rawPath = pathCodec ? pathCodec->toUnicode(pathStart, pathLength)
+                                      : QString::fromLocal8Bit(pathStart, pathLength);
     entry.path = normaliseManifestPath(rawPath);
     // Lists are usually written in path order: the end hint then saves the search, and
     // QMap falls back to an ordinary insert (replacing an equal key) when it does not fit.
@@ -69,6 +71,11 @@ void addLine(const char *line, int length, Manifest *manifest)
 
 Manifest parseManifest(QByteArray text)
 {
+    return parseManifest(text, nullptr);
+}
+
+Manifest parseManifest(QByteArray text, QTextCodec *pathCodec)
+{
     Manifest manifest;
     const char *data = text.constData();
     int start = 0;
@@ -76,7 +83,7 @@ Manifest parseManifest(QByteArray text)
         int end = text.indexOf('\n', start);
         if (end < 0)
             end = text.size();
-        addLine(data + start, end - start, &manifest);
+        addLine(data + start, end - start, pathCodec, &manifest);
         start = end + 1;
     }
     return manifest;

@@ -5,6 +5,7 @@
 #include "filetransfer.h"
 
 #include <QFile>
+#include <QHash>
 
 CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir,
                                  QList<ManifestEntry> files, QObject *parent, int transferTimeoutMs,
@@ -60,11 +61,23 @@ QString CDownloadThread::errorText() const
 }
 
 // Refuses the whole list before anything is fetched or moved when one path would leave
-// the cache or the installation folder, or, for a signed release, is not in sha256.txt.
+// the cache or the installation folder, for a signed release is not in sha256.txt, or, on
+// Windows, names the same file as an earlier path that differs only in letter case: applying
+// both would replace the first file's new content with the second and leave the first file's
+// previous version nowhere.
 bool CDownloadThread::checkPaths()
 {
+#ifdef Q_OS_WIN
+    QHash<QString, QString> byFoldedPath;
+#endif
     for (const ManifestEntry &entry : qAsConst(m_files)) {
-        if (!isContainedRelativePath(entry.path) || m_partials.holds(entry.path)) {
+        bool refused = !isContainedRelativePath(entry.path) || m_partials.holds(entry.path);
+#ifdef Q_OS_WIN
+        const QString earlier = byFoldedPath.value(entry.path.toCaseFolded(), entry.path);
+        refused = refused || earlier != entry.path;
+        byFoldedPath.insert(entry.path.toCaseFolded(), entry.path);
+#endif
+        if (refused) {
             fail(QFileInfo(entry.path), tr("更新文件%1路径不合法").arg(entry.path));
             return false;
         }

@@ -64,8 +64,14 @@ void TestConfig::relativeExeNameCountsFromProgramFolder()
 void TestConfig::absoluteExeNameIsKept()
 {
     QTemporaryDir app;
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nExeName=/opt/host/run\n");
-    QCOMPARE(loadUpdateConfig(app.path()).exePath, QStringLiteral("/opt/host/run"));
+#ifdef Q_OS_WIN
+    const QString absolute = QStringLiteral("D:/host/run.exe");
+#else
+    const QString absolute = QStringLiteral("/opt/host/run");
+#endif
+    TestInstall::writeFile(app.path() + "/system.cfg",
+                           "[Update]\nExeName=" + absolute.toUtf8() + '\n');
+    QCOMPARE(loadUpdateConfig(app.path()).exePath, absolute);
 }
 
 void TestConfig::deepMissingCacheIsCreated()

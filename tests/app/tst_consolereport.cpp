@@ -5,6 +5,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 class TestConsoleReport : public QObject
 {
     Q_OBJECT
@@ -15,6 +19,7 @@ private slots:
     void staysValidJson_data();
     void staysValidJson();
     void reportReachesPipeBeforeProcessEnds();
+    void argumentsReachMainInTheLocalEncoding();
 };
 
 void TestConsoleReport::exactBytes_data()
@@ -83,6 +88,35 @@ void TestConsoleReport::reportReachesPipeBeforeProcessEnds()
     QCOMPARE(seen, QByteArray(R"({"errormsg":"","success":true,"update":false})"));
     probe.closeWriteChannel();
     QVERIFY(probe.waitForFinished(10000));
+}
+
+// On Windows the entry shim converts the wide command line to the ANSI code page; main()
+// decodes the mode from there. Elsewhere the bytes are the locale's (UTF-8).
+void TestConsoleReport::argumentsReachMainInTheLocalEncoding()
+{
+    const QString argument = QStringLiteral("资料 é");
+    QProcess probe;
+    probe.start(QStringLiteral(ARGUMENT_PROBE_PATH), {argument, QStringLiteral("console")});
+    QVERIFY(probe.waitForFinished(20000));
+    // A Windows console program's line ends are CR LF.
+    const QList<QByteArray> lines = probe.readAllStandardOutput().replace('\r', "").split('\n');
+    QCOMPARE(lines.size(), 3);
+    const QList<QByteArray> first = lines.at(0).split('\t');
+    QCOMPARE(first.size(), 2);
+    const QByteArray raw = QByteArray::fromHex(first.at(0));
+    QCOMPARE(raw, argument.toLocal8Bit());
+#ifdef Q_OS_WIN
+    if (GetACP() == 936)
+        QCOMPARE(raw.toHex(), QByteArray("d7cac1cf20a8a6"));
+    if (GetACP() == 1252)
+        QCOMPARE(raw.toHex(), QByteArray("3f3f20e9")); // the Chinese cannot be expressed
+#else
+    QCOMPARE(raw, argument.toUtf8());
+#endif
+    const QString decoded = QString::fromUtf8(QByteArray::fromHex(first.at(1)));
+    if (QString::fromLocal8Bit(argument.toLocal8Bit()) == argument)
+        QCOMPARE(decoded, argument);
+    QCOMPARE(lines.at(1), QByteArray("636f6e736f6c65\t636f6e736f6c65")); // "console"
 }
 
 QTEST_GUILESS_MAIN(TestConsoleReport)

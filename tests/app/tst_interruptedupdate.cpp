@@ -211,8 +211,8 @@ QString TestInterruptedUpdate::journalPath(const TestInstall &install)
 void TestInterruptedUpdate::resetInstallation(const TestInstall &install,
                                               const QString &cache) const
 {
-    const QStringList keep = {QStringLiteral("update"), QStringLiteral("Host.exe"),
-                              QStringLiteral("system.cfg")};
+    const QStringList keep = {QFileInfo(QStringLiteral(UPDATE_BINARY_PATH)).fileName(),
+                              QStringLiteral("Host.exe"), QStringLiteral("system.cfg")};
     for (const QString &name :
          QDir(install.appDir()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
         const QString path = install.appDir() + QLatin1Char('/') + name;
@@ -311,7 +311,8 @@ void TestInterruptedUpdate::interruptRecovery(const TestInstall &install, qint64
 void TestInterruptedUpdate::checkEndState(const QString &appDir) const
 {
     QStringList expected = {QStringLiteral("Host.exe"), QStringLiteral("system.cfg"),
-                            QStringLiteral("update"), QStringLiteral("update_md5.info")};
+                            QFileInfo(QStringLiteral(UPDATE_BINARY_PATH)).fileName(),
+                            QStringLiteral("update_md5.info")};
     for (auto it = m_next.cbegin(); it != m_next.cend(); ++it) {
         expected.append(it.key());
         QVERIFY2(TestInstall::readFile(appDir + QLatin1Char('/') + it.key()) == it.value(),

@@ -3,6 +3,7 @@
 #include "publishrun.h"
 
 #include "nginxserver.h"
+#include "testauthority.h"
 #include "testinstall.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 namespace {
 
@@ -45,8 +47,11 @@ private slots:
     void nothingToDo();
     void forcedAgainstOptional_data();
     void forcedAgainstOptional();
+    void namesWithSpacesAndNonAscii_data();
     void namesWithSpacesAndNonAscii();
     void replacesItsOwnExecutable();
+    void httpsServerOfUnknownAuthorityIsRefused();
+    void foldersOutsideTheCodePage();
 
 private:
     // A release folder holding `files` plus the updater and the host in `appSubdir`.
@@ -99,10 +104,14 @@ QString TestEndToEnd::makeRelease(const QString &name, const Files &files,
                                   const QByteArray &updaterSuffix) const
 {
     const QString release = m_work->filePath(QStringLiteral("releases/") + name);
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        putFile(release, it.key(), it.value());
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        if (!putFile(release, it.key(), it.value()))
+            qFatal("cannot write %s into the release", qPrintable(it.key()));
+    }
     const QString appDir = release + m_appSubdir.mid(3); // "app/bin" -> release + "/bin"
-    copyExecutable(m_install->updaterPath(), appDir + QStringLiteral("/update"), updaterSuffix);
+    const QString updaterName = QFileInfo(m_install->updaterPath()).fileName();
+    copyExecutable(m_install->updaterPath(), appDir + QLatin1Char('/') + updaterName,
+                   updaterSuffix);
     copyExecutable(m_install->hostPath(), appDir + QStringLiteral("/Host.exe"));
     return release;
 }
@@ -122,7 +131,7 @@ void TestEndToEnd::verifyInstalled(const QString &release, const QString &folder
              differences.constData());
     const QString list = m_work->filePath(QStringLiteral("root/%1/md5.txt").arg(folder));
     const QString record = m_installDir + QStringLiteral("/update_md5.info");
-    QVERIFY2(runTool(QStringLiteral("cmp"), {list, record}).exitCode == 0,
+    QVERIFY2(!fileBytes(list).isEmpty() && fileBytes(list) == fileBytes(record),
              "update_md5.info differs from the published md5.txt");
 }
 
@@ -153,7 +162,7 @@ void TestEndToEnd::firstInstall()
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v1, QStringLiteral("v1"));
-    QCOMPARE(m_install->hostStarts().size(), 1);
+    QTRY_COMPARE(m_install->hostStarts().size(), 1);
 }
 
 void TestEndToEnd::updatesChangedAndAddedFilesOnly()
@@ -222,20 +231,39 @@ void TestEndToEnd::forcedAgainstOptional()
     QCOMPARE(run.output, report);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v1, QStringLiteral("v1"));
-    QCOMPARE(m_install->hostStarts().size(), hostStarts);
+    QTRY_COMPARE(m_install->hostStarts().size(), hostStarts);
+}
+
+// The list holds the paths in the clients' code page (on Windows the ANSI code page: 936
+// for Chinese names, 1252 for Western ones); the installed files get the right names.
+void TestEndToEnd::namesWithSpacesAndNonAscii_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("chinese") << QStringLiteral("资料/说明 书.txt");
+    QTest::newRow("western") << QStringLiteral("Données/é è.txt");
 }
 
 void TestEndToEnd::namesWithSpacesAndNonAscii()
 {
+    QFETCH(QString, name);
+    QTextCodec *codec = TestInstall::clientCodec();
+    if (codec->toUnicode(codec->fromUnicode(name)) != name)
+        QSKIP(qPrintable(QStringLiteral("the code page %1 cannot express this name")
+                             .arg(QString::fromLatin1(codec->name()))));
     const QString v1 =
         makeRelease(QStringLiteral("v1"), {{QStringLiteral("my data/read me.txt"), "spaces"},
-                                           {QStringLiteral("资料/说明 书.txt"), "中文"},
+                                           {name, "non-ascii"},
                                            {QStringLiteral("100% done #1.txt"), "escapes"}});
     publish(v1, QStringLiteral("v1"));
+    QString listed = name;
+    listed.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    const QByteArray list = fileBytes(m_work->filePath(QStringLiteral("root/v1/md5.txt")));
+    QVERIFY2(list.contains('\t' + codec->fromUnicode(listed) + "\r\n"), list.constData());
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v1, QStringLiteral("v1"));
+    QCOMPARE(fileBytes(m_installDir + QLatin1Char('/') + name), QByteArray("non-ascii"));
 }
 
 void TestEndToEnd::replacesItsOwnExecutable()
@@ -260,6 +288,55 @@ void TestEndToEnd::replacesItsOwnExecutable()
     const UpdaterRun next = runConsole();
     QCOMPARE(next.output, NothingToDo);
     QCOMPARE(next.exitCode, 1);
+}
+
+// The handshake runs and the chain is checked against the system's authorities, which do
+// not include the test authority; the machine's trust store is never changed.
+void TestEndToEnd::httpsServerOfUnknownAuthorityIsRefused()
+{
+    TestAuthority authority;
+    QString error;
+    QVERIFY2(authority.create(&error), qPrintable(error));
+    NginxServer tls(m_work->filePath(QStringLiteral("root")));
+    tls.setTls(authority.serverCertificatePath(), authority.serverKeyPath());
+    QVERIFY2(tls.start(&error), qPrintable(error));
+    publish(makeRelease(QStringLiteral("v1"), {{QStringLiteral("a.dll"), "a"}}),
+            QStringLiteral("v1"));
+    m_install->writeConfig(
+        {{QStringLiteral("URL"), tls.url()},
+         {QStringLiteral("Cache"), m_install->rootPath() + QStringLiteral("/cache")}});
+    const UpdaterRun run = runConsole();
+    // The handshake ran and the chain was checked: the reason names the missing issuer.
+    QVERIFY2(
+        run.output.startsWith(
+            "{\"errormsg\":\"下载升级描述文件失败:SSL handshake failed (The issuer certificate"),
+        run.output.constData());
+    QVERIFY2(run.output.endsWith("\",\"success\":false,\"update\":false}"), run.output.constData());
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(tls.requestedPaths(), QStringList());
+    QVERIFY(!QFileInfo::exists(m_installDir + QStringLiteral("/a.dll")));
+}
+
+// A user folder in Thai: Windows' ANSI code pages 936 and 1252 cannot express it, so the
+// updater must reach it through the wide-character API on every step.
+void TestEndToEnd::foldersOutsideTheCodePage()
+{
+    m_install.reset(new TestInstall(QStringLiteral("ผู้ใช้/app")));
+    QVERIFY(m_install->isValid());
+    m_installDir = m_install->appDir();
+    m_install->writeConfig(
+        {{QStringLiteral("URL"), m_server->url()},
+         {QStringLiteral("Cache"), m_install->rootPath() + QStringLiteral("/ผู้ใช้/cache")}});
+    const QString v1 = makeRelease(QStringLiteral("v1"), {{QStringLiteral("data/a.dll"), "one"}});
+    publish(v1, QStringLiteral("v1"));
+    QCOMPARE(runConsole().output, ForcedUpdate);
+    const QString v2 = makeRelease(QStringLiteral("v2"), {{QStringLiteral("data/a.dll"), "two"}});
+    publish(v2, QStringLiteral("v2"));
+    const UpdaterRun run = runConsole();
+    QCOMPARE(run.output, ForcedUpdate);
+    QCOMPARE(run.exitCode, 0);
+    verifyInstalled(v2, QStringLiteral("v2"));
+    QCOMPARE(fileBytes(m_installDir + QStringLiteral("/data/a.dll.old")), QByteArray("one"));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -22,6 +22,7 @@ const QStringList ClientOnly{QStringLiteral("system.cfg"),
                              QStringLiteral("update_md5.info"),
                              QStringLiteral("update_sequence.info"),
                              QStringLiteral("update"),
+                             QStringLiteral("update.exe"),
                              QStringLiteral("Host.exe"),
                              QStringLiteral("host-starts.jsonl")};
 

@@ -10,9 +10,13 @@
 #include <QTest>
 #include <QUrl>
 
+#ifdef Q_OS_WIN
+#include "winehost.h"
+#else
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,6 +25,13 @@ const int listenWaitMs = 5000;
 
 QString nginxProgram()
 {
+#ifdef Q_OS_WIN
+    for (const char *path : {"/usr/sbin/nginx", "/usr/local/sbin/nginx", "/usr/bin/nginx"}) {
+        if (QFileInfo::exists(WineHost::windowsPath(QString::fromLatin1(path))))
+            return QString::fromLatin1(path);
+    }
+    return QString();
+#endif
     const QString found = QStandardPaths::findExecutable(QStringLiteral("nginx"));
     if (!found.isEmpty())
         return found;
@@ -55,7 +66,18 @@ QByteArray unescapeLogText(const QByteArray &text)
 
 void NginxProcess::setupChildProcess()
 {
+#ifndef Q_OS_WIN
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+}
+
+static bool runningAsRoot()
+{
+#ifdef Q_OS_WIN
+    return true; // Wine runs as the Linux user that started it; nginx ignores "user" otherwise
+#else
+    return geteuid() == 0;
+#endif
 }
 
 NginxServer::NginxServer(const QString &root) : m_root(root)
@@ -78,6 +100,12 @@ void NginxServer::setHttpDirectives(const QString &text)
     m_httpDirectives = text;
 }
 
+void NginxServer::setTls(const QString &certificatePath, const QString &keyPath)
+{
+    m_certificatePath = certificatePath;
+    m_keyPath = keyPath;
+}
+
 void NginxServer::setPort(quint16 port)
 {
     m_port = port;
@@ -87,7 +115,7 @@ bool NginxServer::start(QString *error)
 {
     QString ignored;
     QString &message = error ? *error : ignored;
-    if (m_process.state() != QProcess::NotRunning)
+    if (isRunning())
         return true;
     const QString program = nginxProgram();
     if (!m_prefix.isValid() || program.isEmpty()) {
@@ -106,15 +134,8 @@ bool NginxServer::start(QString *error)
             m_port = freePort();
         if (!writeConfig(&message))
             return false;
-        m_process.start(program,
-                        {QStringLiteral("-p"), m_prefix.path(), QStringLiteral("-c"),
-                         m_prefix.filePath(QStringLiteral("nginx.conf")), QStringLiteral("-e"),
-                         m_prefix.filePath(QStringLiteral("error.log"))});
-        if (!m_process.waitForStarted(listenWaitMs)) {
-            message = m_process.errorString();
+        if (!launch(&message))
             return false;
-        }
-        m_pid = m_process.processId();
         if (waitUntilListening(&message))
             return true;
         stop();
@@ -126,9 +147,9 @@ bool NginxServer::start(QString *error)
 
 bool NginxServer::writeConfig(QString *error) const
 {
-    const QString prefix = m_prefix.path();
+    const QString prefix = serverPath(m_prefix.path());
     QString config = QStringLiteral("daemon off;\nworker_processes 1;\n");
-    if (geteuid() == 0)
+    if (runningAsRoot())
         config += QStringLiteral("user root root;\n");
     config += QStringLiteral("worker_shutdown_timeout 1s;\n"
                              "pid \"%1/nginx.pid\";\n"
@@ -145,9 +166,14 @@ bool NginxServer::writeConfig(QString *error) const
                              "    sendfile on;\n")
                   .arg(prefix);
     config += m_httpDirectives + QLatin1Char('\n');
-    config += QStringLiteral("    server {\n        listen 127.0.0.1:%1;\n        root \"%2\";\n")
+    config += QStringLiteral("    server {\n        listen 127.0.0.1:%1%2;\n        root \"%3\";\n")
                   .arg(m_port)
-                  .arg(m_root);
+                  .arg(m_certificatePath.isEmpty() ? QString() : QStringLiteral(" ssl"))
+                  .arg(serverPath(m_root));
+    if (!m_certificatePath.isEmpty())
+        config += QStringLiteral("        ssl_certificate \"%1\";\n"
+                                 "        ssl_certificate_key \"%2\";\n")
+                      .arg(serverPath(m_certificatePath), serverPath(m_keyPath));
     config += m_serverDirectives + QStringLiteral("\n    }\n}\n");
 
     QFile file(m_prefix.filePath(QStringLiteral("nginx.conf")));
@@ -162,13 +188,13 @@ bool NginxServer::waitUntilListening(QString *error)
 {
     const QDeadlineTimer deadline(listenWaitMs);
     while (!deadline.hasExpired()) {
-        if (m_process.state() == QProcess::NotRunning)
+        if (!isRunning())
             break;
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, m_port);
-        if (probe.waitForConnected(200) && m_process.state() == QProcess::Running)
+        if (probe.waitForConnected(200) && isRunning())
             return true;
-        m_process.waitForFinished(50);
+        QTest::qWait(50);
     }
     *error = QStringLiteral("nginx did not listen on port %1: %2 %3")
                  .arg(m_port)
@@ -179,24 +205,106 @@ bool NginxServer::waitUntilListening(QString *error)
 
 void NginxServer::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (!isRunning())
         return;
     // Graceful first; a transfer that does not end in time is cut by a fast shutdown.
-    ::kill(pid_t(m_pid), SIGQUIT);
-    if (!m_process.waitForFinished(3000)) {
-        ::kill(pid_t(m_pid), SIGTERM);
-        if (!m_process.waitForFinished(2000)) {
-            m_process.kill();
-            m_process.waitForFinished(1000);
-        }
-    }
+    signal("QUIT", 3000);
+    if (isRunning())
+        signal("TERM", 2000);
+    if (isRunning())
+        signal("KILL", 1000);
     m_pid = 0;
 }
+
+#ifndef Q_OS_WIN
+bool NginxServer::launch(QString *error)
+{
+    m_process.start(nginxProgram(),
+                    {QStringLiteral("-p"), m_prefix.path(), QStringLiteral("-c"),
+                     m_prefix.filePath(QStringLiteral("nginx.conf")), QStringLiteral("-e"),
+                     m_prefix.filePath(QStringLiteral("error.log"))});
+    if (!m_process.waitForStarted(listenWaitMs)) {
+        *error = m_process.errorString();
+        return false;
+    }
+    m_pid = m_process.processId();
+    return true;
+}
+
+bool NginxServer::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+void NginxServer::signal(const char *name, int timeoutMs)
+{
+    const QByteArray signalName(name);
+    if (signalName == "KILL") {
+        m_process.kill();
+    } else {
+        ::kill(pid_t(m_pid), signalName == "QUIT" ? SIGQUIT : SIGTERM);
+    }
+    m_process.waitForFinished(timeoutMs);
+}
+
+QString NginxServer::serverPath(const QString &path)
+{
+    return path;
+}
+#else
+bool NginxServer::launch(QString *error)
+{
+    QFile::remove(m_prefix.filePath(QStringLiteral("nginx.pid")));
+    const QString prefix = serverPath(m_prefix.path());
+    if (!WineHost::startDetached(nginxProgram(),
+                                 {QStringLiteral("-p"), prefix, QStringLiteral("-c"),
+                                  prefix + QStringLiteral("/nginx.conf"), QStringLiteral("-e"),
+                                  prefix + QStringLiteral("/error.log")})) {
+        *error = QStringLiteral("nginx could not be started through Wine");
+        return false;
+    }
+    // The master writes its pid file once its configuration is read and its port is bound.
+    const QDeadlineTimer deadline(listenWaitMs);
+    while (m_pid == 0 && !deadline.hasExpired()) {
+        m_pid = readText(m_prefix.filePath(QStringLiteral("nginx.pid"))).trimmed().toLongLong();
+        if (m_pid == 0)
+            QTest::qWait(20);
+    }
+    if (m_pid == 0)
+        *error = QStringLiteral("nginx wrote no pid file: %1")
+                     .arg(readText(m_prefix.filePath(QStringLiteral("error.log"))));
+    return m_pid != 0;
+}
+
+// nginx removes its pid file when it ends.
+bool NginxServer::isRunning() const
+{
+    return m_pid != 0 && QFile::exists(m_prefix.filePath(QStringLiteral("nginx.pid")));
+}
+
+void NginxServer::signal(const char *name, int timeoutMs)
+{
+    WineHost::run(QStringLiteral("/bin/kill"),
+                  {QStringLiteral("-") + QString::fromLatin1(name), QString::number(m_pid)});
+    const QDeadlineTimer deadline(timeoutMs);
+    while (isRunning() && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (QByteArray(name) == "KILL") // a killed master leaves its pid file behind
+        QFile::remove(m_prefix.filePath(QStringLiteral("nginx.pid")));
+}
+
+QString NginxServer::serverPath(const QString &path)
+{
+    return WineHost::unixPath(path);
+}
+#endif
 
 QString NginxServer::url(const QString &path) const
 {
     const QString relative = path.startsWith(QLatin1Char('/')) ? path.mid(1) : path;
-    return QStringLiteral("http://127.0.0.1:%1/").arg(m_port) + relative;
+    const QString scheme =
+        m_certificatePath.isEmpty() ? QStringLiteral("http") : QStringLiteral("https");
+    return QStringLiteral("%1://127.0.0.1:%2/").arg(scheme).arg(m_port) + relative;
 }
 
 QStringList NginxServer::requestedPaths() const

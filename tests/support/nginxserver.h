@@ -9,7 +9,9 @@
 // stopped by its PID (SIGQUIT) in stop() or the destructor. When run as root the workers
 // run as root too, so any file under `root` is served; otherwise served files must be
 // readable by the current user.
-// Ends with the test process, so a crashed test leaves no nginx behind.
+// Ends with the test process, so a crashed test leaves no nginx behind. In the Windows build
+// of the tests (under Wine) nginx is started through Wine as a Linux program and stopped by
+// the PID in its pid file; there the runner stops what a crashed test left.
 class NginxProcess : public QProcess
 {
 protected:
@@ -28,6 +30,8 @@ public:
     void setServerDirectives(const QString &text);
     // Extra directives inside the http block, e.g. a second server block.
     void setHttpDirectives(const QString &text);
+    // Serves HTTPS instead of HTTP with this certificate (PEM, chain) and key.
+    void setTls(const QString &certificatePath, const QString &keyPath);
     // Fixes the port before start(); otherwise a free one is chosen.
     void setPort(quint16 port);
 
@@ -35,7 +39,7 @@ public:
     void stop();
 
     quint16 port() const { return m_port; }
-    // "http://127.0.0.1:PORT/" followed by `path`.
+    // "http://127.0.0.1:PORT/" (https with TLS) followed by `path`.
     QString url(const QString &path = QString()) const;
     // Request paths (URL-decoded target of each request line) from the access log, in order.
     QStringList requestedPaths() const;
@@ -52,6 +56,10 @@ public:
     bool waitForRequests(int count, int timeoutMs = 2000) const;
     QString prefixPath() const { return m_prefix.path(); }
 
+    // A path as nginx sees it (for directives): a Linux path also when the test is a Windows
+    // program under Wine.
+    static QString serverPath(const QString &path);
+
     // A TCP port on 127.0.0.1 that was free a moment ago.
     static quint16 freePort();
 
@@ -59,11 +67,16 @@ private:
     QString m_root;
     QString m_serverDirectives;
     QString m_httpDirectives;
+    QString m_certificatePath;
+    QString m_keyPath;
     QTemporaryDir m_prefix;
     quint16 m_port = 0;
     qint64 m_pid = 0;
     NginxProcess m_process;
 
     bool writeConfig(QString *error) const;
+    bool launch(QString *error);
+    bool isRunning() const;
+    void signal(const char *name, int timeoutMs);
     bool waitUntilListening(QString *error);
 };

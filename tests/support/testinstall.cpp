@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTextCodec>
 
 namespace {
 
@@ -24,8 +25,23 @@ QString updaterFileName()
 #ifdef Q_OS_WIN
     return QStringLiteral("update.exe");
 #else
-    return QStringLiteral("update");
+    return TestInstall::windowsBuild().isEmpty() ? QStringLiteral("update")
+                                                 : QStringLiteral("update.exe");
 #endif
+}
+
+QString builtUpdater()
+{
+    const QString windows = TestInstall::windowsBuild();
+    return windows.isEmpty() ? QStringLiteral(UPDATE_BINARY_PATH)
+                             : windows + QStringLiteral("/app/update.exe");
+}
+
+QString builtStandInHost()
+{
+    const QString windows = TestInstall::windowsBuild();
+    return windows.isEmpty() ? QStringLiteral(STANDIN_HOST_PATH)
+                             : windows + QStringLiteral("/tests/support/standin_host.exe");
 }
 
 } // namespace
@@ -34,8 +50,7 @@ TestInstall::TestInstall(const QString &appSubdir)
 {
     m_appDir = m_root.path() + QLatin1Char('/') + appSubdir;
     m_valid = m_root.isValid() && QDir().mkpath(m_appDir) &&
-              copyExecutable(QStringLiteral(UPDATE_BINARY_PATH), updaterPath()) &&
-              placeStandInHost(hostPath());
+              copyExecutable(builtUpdater(), updaterPath()) && placeStandInHost(hostPath());
 }
 
 QString TestInstall::updaterPath() const
@@ -64,8 +79,7 @@ void TestInstall::writeConfigText(const QByteArray &text) const
 QProcess *TestInstall::start(const QStringList &arguments, const QString &workingDir) const
 {
     auto *process = new QProcess;
-    process->setProgram(updaterPath());
-    process->setArguments(arguments);
+    setUpProgram(process, updaterPath(), arguments);
     process->setWorkingDirectory(workingDir.isEmpty() ? m_root.path() : workingDir);
     process->start();
     return process;
@@ -110,7 +124,43 @@ QList<HostStart> TestInstall::hostStarts(const QString &hostPath) const
 bool TestInstall::placeStandInHost(const QString &path)
 {
     return QDir().mkpath(QFileInfo(path).absolutePath()) &&
-           copyExecutable(QStringLiteral(STANDIN_HOST_PATH), path);
+           copyExecutable(builtStandInHost(), path);
+}
+
+QString TestInstall::windowsBuild()
+{
+#ifdef Q_OS_WIN
+    return QString();
+#else
+    return qEnvironmentVariable("UPDATE_WINDOWS_BUILD");
+#endif
+}
+
+void TestInstall::setUpProgram(QProcess *process, const QString &program,
+                               const QStringList &arguments)
+{
+    if (windowsBuild().isEmpty()) {
+        process->setProgram(program);
+        process->setArguments(arguments);
+        return;
+    }
+    // Wine passes QT_* variables into the Windows process only as WINEQT_*.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        environment.insert(QStringLiteral("WINEQT_QPA_PLATFORM"),
+                           environment.value(QStringLiteral("QT_QPA_PLATFORM")));
+    environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    process->setProcessEnvironment(environment);
+    process->setProgram(QStringLiteral("wine"));
+    process->setArguments(QStringList{program} + arguments);
+}
+
+QTextCodec *TestInstall::clientCodec()
+{
+    if (windowsBuild().isEmpty())
+        return QTextCodec::codecForLocale();
+    const bool chinese = qEnvironmentVariable("LC_ALL").startsWith(QLatin1String("zh_CN"));
+    return QTextCodec::codecForName(chinese ? "GBK" : "windows-1252");
 }
 
 QByteArray TestInstall::readFile(const QString &path)

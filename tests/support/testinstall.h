@@ -26,8 +26,14 @@ struct UpdaterRun
     QByteArray errors; // standard error
 };
 
+class QTextCodec;
+
 // A throw-away installation in a temporary folder: a copy of the real `update`
 // executable, the stand-in host as "Host.exe" beside it, and a "system.cfg".
+//
+// With UPDATE_WINDOWS_BUILD set to the Windows build folder, the Linux build of a test
+// installs update.exe and the Windows stand-in host instead and runs them under Wine
+// (WINEPREFIX as set by the caller): the end-to-end suite drives the Windows program.
 class TestInstall
 {
 public:
@@ -52,6 +58,15 @@ public:
 
     // Every start of the stand-in host at `hostPath` (default: this install's), in order.
     QList<HostStart> hostStarts(const QString &hostPath = QString()) const;
+
+    // The Windows build folder when the Windows programs run under Wine, else empty.
+    static QString windowsBuild();
+    // Prepares `process` to run a program of the build under test, `program` as built.
+    static void setUpProgram(QProcess *process, const QString &program,
+                             const QStringList &arguments);
+    // The encoding of the list's paths on the clients under test: the local 8-bit
+    // encoding, or under Wine the ANSI code page that LC_ALL gives.
+    static QTextCodec *clientCodec();
 
     // Copies the stand-in host to `path` (for an "ExeName" elsewhere).
     static bool placeStandInHost(const QString &path);

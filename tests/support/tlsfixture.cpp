@@ -1,5 +1,10 @@
 #include "tlsfixture.h"
 
+#include "nginxserver.h"
+#ifdef Q_OS_WIN
+#include "winehost.h"
+#endif
+
 #include <QFile>
 #include <QProcess>
 
@@ -24,6 +29,14 @@ QString TlsFixture::keyPath(const QString &name) const
 
 bool TlsFixture::openssl(const QStringList &arguments, QString *error) const
 {
+#ifdef Q_OS_WIN // the Linux openssl through Wine, with the paths as Linux paths
+    QByteArray output;
+    if (WineHost::runTool(QStringLiteral("openssl"), arguments, 30000, &output) == 0)
+        return true;
+    *error =
+        QStringLiteral("openssl %1: %2").arg(arguments.value(0), QString::fromLocal8Bit(output));
+    return false;
+#endif
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
     process.start(QStringLiteral("openssl"), arguments);
@@ -79,5 +92,6 @@ QString TlsFixture::listenDirectives(quint16 port, const QString &name) const
                           "        ssl_certificate \"%2\";\n"
                           "        ssl_certificate_key \"%3\";\n")
         .arg(port)
-        .arg(certificatePath(name), keyPath(name));
+        .arg(NginxServer::serverPath(certificatePath(name)),
+             NginxServer::serverPath(keyPath(name)));
 }

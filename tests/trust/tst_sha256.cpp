@@ -5,10 +5,20 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include "winehost.h"
+#endif
+
 namespace {
 
 QByteArray sha256sum(const QString &path)
 {
+#ifdef Q_OS_WIN // the Linux sha256sum through Wine
+    QByteArray output;
+    return WineHost::runTool(QStringLiteral("sha256sum"), {path}, 60000, &output) == 0
+               ? output.left(64)
+               : QByteArray();
+#endif
     QProcess process;
     process.start(QStringLiteral("sha256sum"), {path});
     if (!process.waitForFinished(60000) || process.exitCode() != 0)

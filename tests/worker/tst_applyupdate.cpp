@@ -51,6 +51,9 @@ private slots:
 #ifndef Q_OS_WIN // execute bits
     void replacedFileKeepsItsPermissions()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Windows files have no execute permission to keep");
+#endif
         WorkerFolders folders;
         const QString tool = folders.installPath(QStringLiteral("bin/tool"));
         writeFile(tool, "v1");

@@ -52,6 +52,39 @@ private slots:
         QCOMPARE(QFile::exists(QStringLiteral("/x")), rootXExisted);
     }
 
+    // One file on Windows: the second would replace the first, whose previous version would
+    // be lost. Elsewhere they are two files and both are installed.
+    void namesDifferingOnlyInCase()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        ScriptedServer::Response upper, lower;
+        upper.body = "upper";
+        lower.body = "lower";
+        server.setResponse(QStringLiteral("Data/a.txt"), upper);
+        server.setResponse(QStringLiteral("data/a.txt"), lower);
+        WorkerFolders folders;
+        writeFile(folders.installPath(QStringLiteral("Data/a.txt")), "installed");
+        const QStringList before = filesBelow(folders.root.path());
+
+        const WorkerOutcome outcome = runWorker(server.url(), folders,
+                                                {entryFor(QStringLiteral("Data/a.txt"), "upper"),
+                                                 entryFor(QStringLiteral("data/a.txt"), "lower")});
+        QVERIFY(outcome.finished);
+#ifdef Q_OS_WIN
+        QVERIFY(!outcome.success);
+        QCOMPARE(outcome.errorText, QStringLiteral("更新文件data/a.txt路径不合法"));
+        QCOMPARE(server.requestedPaths(), QStringList());
+        QCOMPARE(filesBelow(folders.root.path()), before);
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("Data/a.txt"))),
+                 QByteArray("installed"));
+#else
+        QVERIFY2(outcome.success, qPrintable(outcome.errorText));
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("Data/a.txt"))), QByteArray("upper"));
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("data/a.txt"))), QByteArray("lower"));
+#endif
+    }
+
     void endBeforeStartStillEndsTheThread_data()
     {
         QTest::addColumn<bool>("allCached");

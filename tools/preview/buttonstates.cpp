@@ -65,7 +65,7 @@ bool activate(QDialog &dialog)
 
 } // namespace
 
-bool renderButtonStates(const QDir &outDir)
+bool renderButtonStates(const QDir &outDir, const QString &namePrefix)
 {
     CUpdateNotice dialog;
     if (!activate(dialog))
@@ -93,7 +93,7 @@ bool renderButtonStates(const QDir &outDir)
     }
     painter.end();
     dialog.hide();
-    const QString path = outDir.filePath(QStringLiteral("button-states.png"));
+    const QString path = outDir.filePath(namePrefix + QStringLiteral("button-states.png"));
     const bool written = sheet.save(path, "PNG");
     QTextStream(written ? stdout : stderr)
         << (written ? "wrote " : "cannot write ") << path << Qt::endl;

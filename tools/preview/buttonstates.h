@@ -2,6 +2,8 @@
 
 class QDir;
 
-// Writes button-states.png: the default button and the other buttons in every state
+class QString;
+
+// Writes PREFIX + button-states.png: the default button and the other buttons in every state
 // (normal, under the mouse, pressed, keyboard focus, disabled), cut from a real dialog.
-bool renderButtonStates(const QDir &outDir);
+bool renderButtonStates(const QDir &outDir, const QString &namePrefix);

@@ -1,8 +1,10 @@
-// update-preview OUTPUT_DIR
+// update-preview OUTPUT_DIR [--on-screen] [--prefix TEXT]
 //
 // Renders the dialogs in the states a user meets and writes one PNG per state into
-// OUTPUT_DIR. Runs without a display: the offscreen platform is used unless
-// QT_QPA_PLATFORM says otherwise.
+// OUTPUT_DIR, each file name starting with TEXT. Runs without a display: the offscreen
+// platform is used unless QT_QPA_PLATFORM says otherwise. With --on-screen each dialog is
+// shown on the screen and the picture is taken from the screen, as the platform (for
+// example the windows platform under Wine) draws it.
 
 #include "buttonstates.h"
 #include "cdownloadthread.h"
@@ -13,19 +15,42 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QIcon>
 #include <QImage>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
 
 #include <functional>
 
 namespace {
 
+bool onScreen = false;
+QString namePrefix;
+
+QPixmap takePicture(QWidget &dialog)
+{
+    if (!onScreen)
+        return dialog.grab();
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    QEventLoop settle;
+    QTimer::singleShot(700, &settle, &QEventLoop::quit);
+    settle.exec();
+    const QRect area = dialog.frameGeometry();
+    const QPixmap picture =
+        dialog.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    dialog.hide();
+    return picture;
+}
+
 bool writeShot(QWidget &dialog, const QDir &outDir, const QString &name)
 {
-    const QString path = outDir.filePath(name + QStringLiteral(".png"));
-    const bool written = dialog.grab().save(path, "PNG");
+    const QString path = outDir.filePath(namePrefix + name + QStringLiteral(".png"));
+    const bool written = takePicture(dialog).save(path, "PNG");
     QTextStream(written ? stdout : stderr)
         << (written ? "wrote " : "cannot write ") << path << Qt::endl;
     return written;
@@ -92,9 +117,16 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QStringList args = QCoreApplication::arguments();
+    QStringList args = QCoreApplication::arguments();
+    onScreen = args.removeAll(QStringLiteral("--on-screen")) > 0;
+    const int prefixAt = args.indexOf(QStringLiteral("--prefix"));
+    if (prefixAt > 0 && prefixAt + 1 < args.size()) {
+        namePrefix = args.at(prefixAt + 1);
+        args.erase(args.begin() + prefixAt, args.begin() + prefixAt + 2);
+    }
     if (args.size() != 2) {
-        QTextStream(stderr) << "usage: update-preview OUTPUT_DIR" << Qt::endl;
+        QTextStream(stderr) << "usage: update-preview OUTPUT_DIR [--on-screen] [--prefix TEXT]"
+                            << Qt::endl;
         return 2;
     }
     initUiResources();
@@ -104,12 +136,12 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << "cannot create " << outDir.path() << Qt::endl;
         return 1;
     }
-    const QString iconPath = outDir.filePath(QStringLiteral("icon.png"));
+    const QString iconPath = outDir.filePath(namePrefix + QStringLiteral("icon.png"));
     if (!QImage(QStringLiteral(":/icon")).save(iconPath, "PNG")) {
         QTextStream(stderr) << "cannot write " << iconPath << Qt::endl;
         return 1;
     }
     const bool ok = renderNotice(outDir) & renderProgress(outDir) & renderErrors(outDir) &
-                    renderButtonStates(outDir);
+                    renderButtonStates(outDir, namePrefix);
     return ok ? 0 : 1;
 }

@@ -1,0 +1,117 @@
+// Windows only, run under Wine: an installed file that another process holds open without
+// delete sharing cannot be replaced until it lets go; the holder is a second Windows process
+// (file_holder.exe), as a running host or a scanner would be. And folders whose names the
+// ANSI code page cannot express.
+#include "workertest.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace workertest;
+
+namespace {
+
+const QString noServer = QStringLiteral("http://127.0.0.1:1/");
+
+// Starts the holder on `path` for `holdMs` and waits until it has the file open.
+bool holdFile(QProcess *holder, const QString &path, int holdMs)
+{
+    holder->start(QStringLiteral(FILE_HOLDER_PATH),
+                  {QDir::toNativeSeparators(path), QString::number(holdMs)});
+    if (!holder->waitForStarted(10000))
+        return false;
+    while (holder->waitForReadyRead(10000)) {
+        if (holder->readAllStandardOutput().contains("held"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestWindowsApply : public QObject
+{
+    Q_OBJECT
+private slots:
+    void releasedDuringTheRetriesIsReplaced();
+    void heldThroughoutFailsAfterTheRetries();
+    void foldersOutsideTheAnsiCodePage();
+};
+
+// The holder lets go after a second and a half; the retries (about five seconds in all)
+// outlast it, so the update goes through.
+void TestWindowsApply::releasedDuringTheRetriesIsReplaced()
+{
+    WorkerFolders folders;
+    const QString installed = folders.installPath(QStringLiteral("host.dll"));
+    QVERIFY(writeFile(installed, "running version"));
+    QVERIFY(writeFile(folders.cachePath(QStringLiteral("host.dll")), "new version"));
+    QProcess holder;
+    QVERIFY(holdFile(&holder, installed, 1500));
+
+    QElapsedTimer clock;
+    clock.start();
+    const WorkerOutcome outcome = runWorker(
+        noServer, folders, {entryFor(QStringLiteral("host.dll"), "new version")}, 60000, 60000);
+    QVERIFY(outcome.finished);
+    QVERIFY2(outcome.success, qPrintable(outcome.errorText));
+    QVERIFY(clock.elapsed() >= 1000); // it waited for the holder
+    QCOMPARE(readFile(installed), QByteArray("new version"));
+    QCOMPARE(readFile(installed + ".old"), QByteArray("running version"));
+    if (holder.state() != QProcess::NotRunning)
+        QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(holder.exitCode(), 0); // it held the file and let go as planned
+}
+
+void TestWindowsApply::heldThroughoutFailsAfterTheRetries()
+{
+    WorkerFolders folders;
+    const QString installed = folders.installPath(QStringLiteral("host.dll"));
+    QVERIFY(writeFile(installed, "running version"));
+    QVERIFY(writeFile(folders.cachePath(QStringLiteral("host.dll")), "new version"));
+    QProcess holder;
+    QVERIFY(holdFile(&holder, installed, 120000));
+
+    QElapsedTimer clock;
+    clock.start();
+    const WorkerOutcome outcome = runWorker(
+        noServer, folders, {entryFor(QStringLiteral("host.dll"), "new version")}, 60000, 60000);
+    QVERIFY(outcome.finished);
+    QVERIFY(!outcome.success);
+    QVERIFY2(clock.elapsed() >= 4000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(outcome.errorText, QStringLiteral("覆盖文件host.dll失败"));
+    QCOMPARE(readFile(installed), QByteArray("running version"));
+    // The downloaded file stays in the cache for the next run.
+    QCOMPARE(readFile(folders.cachePath(QStringLiteral("host.dll"))), QByteArray("new version"));
+    holder.kill();
+    holder.waitForFinished(10000);
+}
+
+// Thai is in neither code page 936 nor 1252: a user folder of that name must still update.
+void TestWindowsApply::foldersOutsideTheAnsiCodePage()
+{
+    QTemporaryDir root;
+    const QString user = root.filePath(QStringLiteral("ผู้ใช้"));
+    QVERIFY(QString::fromLocal8Bit(user.toLocal8Bit()) != user);
+    const QDir install(user + QStringLiteral("/app")), cache(user + QStringLiteral("/cache"));
+    QVERIFY(writeFile(install.filePath(QStringLiteral("data/a.txt")), "old a"));
+    QVERIFY(writeFile(cache.filePath(QStringLiteral("data/a.txt")), "new a"));
+    QVERIFY(writeFile(cache.filePath(QStringLiteral("new.txt")), "new file"));
+    CDownloadThread worker(noServer, cache, install,
+                           {entryFor(QStringLiteral("data/a.txt"), "new a"),
+                            entryFor(QStringLiteral("new.txt"), "new file")});
+    QSignalSpy finished(&worker, &QThread::finished);
+    worker.start();
+    QVERIFY(finished.wait(30000));
+    QVERIFY2(worker.success(), qPrintable(worker.errorText()));
+    QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt"))), QByteArray("new a"));
+    QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt.old"))), QByteArray("old a"));
+    QCOMPARE(readFile(install.filePath(QStringLiteral("new.txt"))), QByteArray("new file"));
+}
+
+QTEST_GUILESS_MAIN(TestWindowsApply)
+#include "tst_windowsapply.moc"
