@@ -11,8 +11,8 @@ namespace {
 
 // What the network thread may buffer for all replies together, so that memory stays flat
 // however large the files and however many are in flight.
-constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
-constexpr qint64 MinReadBufferBytes = 512 * 1024;
+constexpr qint64 ReadBufferBytes = 1024 * 1024;
+constexpr qint64 MinReadBufferBytes = 256 * 1024;
 
 // Characters that a file name may hold but that would end the path part of a URL or be
 // read as an escape: they are escaped before the text is parsed tolerantly.
