@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -50,9 +51,13 @@ bool flushFile(const QString &path);
 bool syncFolder(const QString &path);
 
 // Makes `files` (all below `folder`) durable with their names, in one step where the system
-// offers one (Linux: syncfs of the file system that holds `folder`), else file by file. On
-// failure `failed` names the file, or the folder, that could not be flushed.
+// offers one (Linux: syncfs of the file system that holds `folder`). On Windows each file was
+// flushed by flushWritten before it got its name, so nothing is left to do. On failure
+// `failed` names the file, or the folder, that could not be flushed.
 bool flushFiles(const QString &folder, const QStringList &files, QString *failed);
+// For a file just written through `file` (open), before it gets its listed name: flushes it
+// by its handle where flushFiles has no one-step barrier (Windows); elsewhere does nothing.
+bool flushWritten(QFile &file);
 
 // True where a file can be renamed while it runs but neither overwritten nor removed:
 // the running program itself on Windows. Such a file is moved aside, not linked.

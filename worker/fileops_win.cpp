@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <io.h>
 #include <windows.h>
 
 namespace fileops {
@@ -123,17 +124,18 @@ bool syncFolder(const QString &)
     return true;
 }
 
-// NTFS has no flush of a whole volume for a program without administrator rights: each
-// new file's data is flushed by its handle; its name came with a journaled rename.
-bool flushFiles(const QString &, const QStringList &files, QString *failed)
+// NTFS has no flush of a whole volume for a program without administrator rights: each new
+// file was flushed by its handle before its rename (flushWritten), and renames are journaled.
+// A file found in the cache was flushed so by the run that fetched it.
+bool flushFiles(const QString &, const QStringList &, QString *)
 {
-    for (const QString &file : files) {
-        if (!flushFile(file)) {
-            *failed = file;
-            return false;
-        }
-    }
     return true;
+}
+
+bool flushWritten(QFile &file)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle) != 0;
 }
 
 bool isRunningImage(const QString &path)

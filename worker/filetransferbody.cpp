@@ -100,6 +100,8 @@ void FileTransfer::onFinished()
     QString error = checkTransfer();
     if (m_digestsFailed && m_offset > 0 && retryWhole())
         return; // the beginning we had may be damaged, or of another version
+    if (error.isEmpty() && !fileops::flushWritten(m_file))
+        error = message("更新文件%1写入失败");
     m_file.close();
     if (error.isEmpty() && !fileops::replace(m_file.fileName(), m_target.absoluteFilePath()))
         error = message("更新文件%1写入失败");
