@@ -63,6 +63,7 @@ installed=yes
 for ((i = 0; i < runs; ++i)); do
     rm -rf "$work/cache" "$work/app/big.bin" "$work/app/big.bin.old" "$work/app/update_md5.info"
     sync
+    first_line=$(log_lines)
     (cd "$work/app" && exec ./update console >"$work/first.out" 2>&1) &
     updater_pid=$!
     # Bounded: two minutes at most for the first half.
@@ -76,7 +77,11 @@ for ((i = 0; i < runs; ++i)); do
     updater_pid=
     kept=$(partial_size)
     [ "$kept" -gt 0 ] && [ "$kept" -lt "$size" ] || { echo "run $i: no partial file to resume (kept $kept)" >&2; exit 1; }
-    sleep 0.2 # nginx logs the broken request once it notices
+    # nginx logs the broken-off request once it notices (bounded wait); it is not the second run's.
+    for _ in $(seq 100); do
+        [ "$(sent_since "$first_line")" -gt 0 ] && break
+        sleep 0.05
+    done
     before=$(log_lines)
     start=$(date +%s%N)
     (cd "$work/app" && ./update console >"$work/second.out" 2>&1) || true
