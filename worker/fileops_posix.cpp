@@ -3,6 +3,7 @@
 #include "fileops.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -93,6 +94,11 @@ bool isRunningImage(const QString &)
 {
     // A running program's file can be renamed, replaced and removed here.
     return false;
+}
+
+QString storedName(const QString &path)
+{
+    return exists(path) ? QFileInfo(path).fileName() : QString();
 }
 
 } // namespace fileops
