@@ -76,11 +76,11 @@ bool fileSha256Hex(const QString &path, QByteArray *hex)
     return true;
 }
 
-Sha256List parseSha256List(const QByteArray &text)
+Sha256List parseSha256List(const QByteArray &text, QTextCodec *pathCodec)
 {
     // The same lines as md5.txt, so the same parser; its digest field holds the SHA-256.
     Sha256List list;
-    const Manifest entries = parseManifest(text);
+    const Manifest entries = parseManifest(text, pathCodec);
     for (auto it = entries.constBegin(); it != entries.constEnd(); ++it)
         list.insert(list.constEnd(), it.key(), it.value().md5);
     return list;

@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QTextCodec;
+
 typedef struct evp_md_ctx_st EVP_MD_CTX;
 
 // SHA-256 through OpenSSL's EVP interface.
@@ -37,5 +39,6 @@ bool fileSha256Hex(const QString &path, QByteArray *hex);
 
 // sha256.txt: the layout of md5.txt with the file's SHA-256 hex as the first field.
 // Keyed like a Manifest (normalised path); the value is the listed hash as it stands.
+// Paths are decoded by `pathCodec`, or from the local 8-bit encoding when it is null.
 using Sha256List = QMap<QString, QByteArray>;
-Sha256List parseSha256List(const QByteArray &text);
+Sha256List parseSha256List(const QByteArray &text, QTextCodec *pathCodec = nullptr);

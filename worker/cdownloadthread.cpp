@@ -2,7 +2,9 @@
 
 #include "digest.h"
 #include "filecheck.h"
+#include "fileops.h"
 #include "filetransfer.h"
+#include "windowsnames.h"
 
 #include <QFile>
 #include <QHash>
@@ -60,11 +62,36 @@ QString CDownloadThread::errorText() const
     return m_errorText;
 }
 
+#ifdef Q_OS_WIN
+namespace {
+
+// A name with '~' may be the 8.3 short name of an installed file or folder with another
+// long name ("PROGRA~1" for "Program Files"): the path would then change a file that the
+// list names otherwise, or not at all. Names without '~' are no generated short names.
+bool isShortNameAlias(const QDir &installDir, const QString &path)
+{
+    QString prefix;
+    for (const QString &name : path.split(QLatin1Char('/'))) {
+        prefix += prefix.isEmpty() ? name : QLatin1Char('/') + name;
+        if (!name.contains(QLatin1Char('~')))
+            continue;
+        const QString stored = fileops::storedName(installDir.absoluteFilePath(prefix));
+        if (!stored.isEmpty() && stored.compare(name, Qt::CaseInsensitive) != 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+#endif
+
 // Refuses the whole list before anything is fetched or moved when one path would leave
 // the cache or the installation folder, for a signed release is not in sha256.txt, or, on
-// Windows, names the same file as an earlier path that differs only in letter case: applying
-// both would replace the first file's new content with the second and leave the first file's
-// previous version nowhere.
+// Windows, names another file than it says: the same file as an earlier path that differs
+// only in letter case (applying both would replace the first file's new content with the
+// second and leave the first file's previous version nowhere), a name Windows maps onto
+// another (trailing dot or space, a device, a forbidden character) or the short name of
+// another installed name.
 bool CDownloadThread::checkPaths()
 {
 #ifdef Q_OS_WIN
@@ -74,7 +101,8 @@ bool CDownloadThread::checkPaths()
         bool refused = !isContainedRelativePath(entry.path) || m_partials.holds(entry.path);
 #ifdef Q_OS_WIN
         const QString earlier = byFoldedPath.value(entry.path.toCaseFolded(), entry.path);
-        refused = refused || earlier != entry.path;
+        refused = refused || earlier != entry.path || !isWindowsSafePath(entry.path) ||
+                  isShortNameAlias(m_installDir, entry.path);
         byFoldedPath.insert(entry.path.toCaseFolded(), entry.path);
 #endif
         if (refused) {

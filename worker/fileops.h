@@ -63,6 +63,10 @@ bool flushWritten(QFile &file);
 // the running program itself on Windows. Such a file is moved aside, not linked.
 bool isRunningImage(const QString &path);
 
+// The name the file system keeps for the entry at `path`, which on Windows is its long
+// name even when `path` ends in an 8.3 short name ("PROGRA~1"); empty when nothing is there.
+QString storedName(const QString &path);
+
 // Suffix of the temporary name beside a file that writeAtomically uses.
 QString temporarySuffix();
 

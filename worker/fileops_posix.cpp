@@ -124,4 +124,9 @@ bool isRunningImage(const QString &)
     return false;
 }
 
+QString storedName(const QString &path)
+{
+    return exists(path) ? QFileInfo(path).fileName() : QString();
+}
+
 } // namespace fileops

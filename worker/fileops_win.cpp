@@ -144,4 +144,16 @@ bool isRunningImage(const QString &path)
     return QFileInfo(path).absoluteFilePath().compare(running, Qt::CaseInsensitive) == 0;
 }
 
+QString storedName(const QString &path)
+{
+    if (path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')))
+        return QString(); // a pattern, which FindFirstFileW would expand
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(native(path)), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return QString();
+    FindClose(search);
+    return QString::fromWCharArray(found.cFileName);
+}
+
 } // namespace fileops

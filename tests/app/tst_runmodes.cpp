@@ -247,10 +247,12 @@ void TestRunModes::missingHostChangesNothing()
 void TestRunModes::defaultCacheFolderDoesNotCollideWithExecutable()
 {
     TestInstall install;
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close(); // nothing listens there now: the fetch is refused at once
+    // A port held, but not listened on, for the whole run: the fetch is refused at once. A
+    // port merely found free and closed again could be taken meanwhile by a server that
+    // another test starts, and the fetch then reached that server.
+    QTcpSocket refusing;
+    QVERIFY(refusing.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress));
+    const quint16 port = refusing.localPort();
     install.writeConfig({{"URL", QStringLiteral("http://127.0.0.1:%1/").arg(port)}});
     const UpdaterRun run = install.run({"console"});
     QCOMPARE(run.exitCode, 1);

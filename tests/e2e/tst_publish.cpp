@@ -24,6 +24,8 @@ private slots:
     void refusesNameInsteadOfWritingQuestionMarks();
     void writesPathsInClientCodePage();
     void refusesNamesDifferingOnlyInCase();
+    void refusesNamesWindowsMapsElsewhere_data();
+    void refusesNamesWindowsMapsElsewhere();
     void keepsFolderOfAnotherVersion();
     void replacesFolderWhenForced();
     void republishingTheSameReleaseSucceeds();
@@ -187,6 +189,50 @@ void TestPublish::refusesNamesDifferingOnlyInCase()
     const ToolRun run = publish(QStringLiteral("v1"));
     QVERIFY(run.exitCode != 0);
     QVERIFY2(run.errors.contains("\"Data/a.txt\" and \"data/a.txt\" differ only in letter case"),
+             run.errors.constData());
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1")));
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));
+}
+
+// Windows drops a trailing dot or space, opens a device for "nul.txt" and cannot hold the
+// other names at all: the clients would install another file or none.
+void TestPublish::refusesNamesWindowsMapsElsewhere_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("problem");
+    const QString dropped = QStringLiteral("ends in a dot or a space");
+    const QString device = QStringLiteral("is a device name on Windows");
+    QTest::newRow("trailing dot") << QStringLiteral("doc/a.txt.") << QStringLiteral("a.txt.")
+                                  << dropped;
+    QTest::newRow("folder with trailing space")
+        << QStringLiteral("bin /a.dll") << QStringLiteral("bin ") << dropped;
+    QTest::newRow("device with extension")
+        << QStringLiteral("doc/NUL.txt") << QStringLiteral("NUL.txt") << device;
+    QTest::newRow("port folder") << QStringLiteral("com3/a.txt") << QStringLiteral("com3")
+                                 << device;
+    QTest::newRow("forbidden character")
+        << QStringLiteral("a?.txt") << QStringLiteral("a?.txt") << QStringLiteral("U+003f");
+    QTest::newRow("control character")
+        << QStringLiteral("a\x01.txt") << QStringLiteral("a\x01.txt") << QStringLiteral("U+0001");
+}
+
+void TestPublish::refusesNamesWindowsMapsElsewhere()
+{
+#ifdef Q_OS_WIN
+    QSKIP("A Windows folder cannot hold these names");
+#endif
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QFETCH(QString, problem);
+    QVERIFY(putFile(release(), path, "data"));
+    const ToolRun run = publish(QStringLiteral("v1"));
+    QCOMPARE(run.exitCode, 1);
+    const QString errors = QString::fromUtf8(run.errors);
+    QVERIFY2(errors.contains(QStringLiteral("\"%1\" in \"%2\" ").arg(name, path)),
+             run.errors.constData());
+    QVERIFY2(errors.contains(problem), run.errors.constData());
+    QVERIFY2(errors.contains(QStringLiteral("Windows clients cannot install it")),
              run.errors.constData());
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1")));
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));

@@ -10,6 +10,8 @@ private slots:
     void acceptsWhatWasPublished();
     void catchesChanges_data();
     void catchesChanges();
+    void verifiesListOfAnotherCodePage_data();
+    void verifiesListOfAnotherCodePage();
 };
 
 void TestPublishVerify::acceptsWhatWasPublished()
@@ -83,6 +85,32 @@ void TestPublishVerify::catchesChanges()
 #else
     QVERIFY2(run.errors.contains(problem), run.errors.constData());
 #endif
+}
+
+// The list is decoded with the code page given, whatever the machine's own: run on Windows
+// under 936 and 1252, one of the two releases is always of the other code page.
+void TestPublishVerify::verifiesListOfAnotherCodePage_data()
+{
+    QTest::addColumn<QString>("codePage");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("936") << QStringLiteral("GBK") << QStringLiteral("数据/说明.txt");
+    QTest::newRow("1252") << QStringLiteral("windows-1252") << QStringLiteral("façade/søster.txt");
+}
+
+void TestPublishVerify::verifiesListOfAnotherCodePage()
+{
+    QFETCH(QString, codePage);
+    QFETCH(QString, name);
+    QVERIFY(putFile(path(QStringLiteral("release")), name, "named"));
+    const QStringList codePageOption{QStringLiteral("--codepage"), codePage};
+    const ToolRun published = publishSigned(QStringLiteral("v1"), codePageOption);
+    QVERIFY2(published.exitCode == 0, published.errors.constData());
+    const ToolRun run =
+        runPublish(QStringList{QStringLiteral("--verify"), root(), QStringLiteral("--public-key"),
+                               path(QStringLiteral("a/update-signing.pub"))} +
+                   codePageOption);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY2(run.output.contains("3 files checked"), run.output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPublishVerify)

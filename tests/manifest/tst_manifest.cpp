@@ -1,4 +1,5 @@
 #include "manifest.h"
+#include "windowsnames.h"
 
 #include <QtTest>
 
@@ -38,6 +39,8 @@ private slots:
     void keysAreOrderedByCodeUnits();
     void containedPath_data();
     void containedPath();
+    void windowsSafePath_data();
+    void windowsSafePath();
 };
 
 void TstManifest::sizeField_data()
@@ -215,6 +218,59 @@ void TstManifest::containedPath()
     QFETCH(QString, rawPath);
     QFETCH(bool, contained);
     QCOMPARE(isContainedRelativePath(normaliseManifestPath(rawPath)), contained);
+}
+
+void TstManifest::windowsSafePath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("offendingName"); // empty: the path is safe
+    QTest::newRow("plain") << QStringLiteral("a/b.txt") << QString();
+    QTest::newRow("dot slash and double slash") << QStringLiteral("./a//b") << QString();
+    QTest::newRow("dots inside") << QStringLiteral("a..b/.hidden") << QString();
+    QTest::newRow("device name inside a longer name")
+        << QStringLiteral("console/nullable.txt") << QString();
+    QTest::newRow("com without a port") << QStringLiteral("COM/COM10.txt") << QString();
+    QTest::newRow("tilde") << QStringLiteral("a~1.txt") << QString();
+    QTest::newRow("chinese") << QStringLiteral("数据/文件.txt") << QString();
+    QTest::newRow("trailing dot") << QStringLiteral("a.txt.") << QStringLiteral("a.txt.");
+    QTest::newRow("trailing space") << QStringLiteral("a.txt ") << QStringLiteral("a.txt ");
+    QTest::newRow("folder with trailing dot")
+        << QStringLiteral("bin./a.txt") << QStringLiteral("bin.");
+    QTest::newRow("three dots") << QStringLiteral("a/...") << QStringLiteral("...");
+    QTest::newRow("con") << QStringLiteral("CON") << QStringLiteral("CON");
+    QTest::newRow("prn lower case") << QStringLiteral("prn") << QStringLiteral("prn");
+    QTest::newRow("aux folder") << QStringLiteral("Aux/a.txt") << QStringLiteral("Aux");
+    QTest::newRow("nul with extension") << QStringLiteral("nul.txt") << QStringLiteral("nul.txt");
+    QTest::newRow("nul with two extensions")
+        << QStringLiteral("a/nul.tar.gz") << QStringLiteral("nul.tar.gz");
+    QTest::newRow("device with space before dot")
+        << QStringLiteral("con .txt") << QStringLiteral("con .txt");
+    QTest::newRow("com1") << QStringLiteral("com1.log") << QStringLiteral("com1.log");
+    QTest::newRow("com9") << QStringLiteral("COM9") << QStringLiteral("COM9");
+    QTest::newRow("lpt1") << QStringLiteral("x/LPT1.dll") << QStringLiteral("LPT1.dll");
+    QTest::newRow("lpt superscript")
+        << QStringLiteral("lpt\u00b2.txt") << QStringLiteral("lpt\u00b2.txt");
+    QTest::newRow("conin") << QStringLiteral("CONIN$") << QStringLiteral("CONIN$");
+    QTest::newRow("stream") << QStringLiteral("a.txt:x") << QStringLiteral("a.txt:x");
+    QTest::newRow("less") << QStringLiteral("a<b") << QStringLiteral("a<b");
+    QTest::newRow("greater") << QStringLiteral("a>b") << QStringLiteral("a>b");
+    QTest::newRow("quote") << QStringLiteral("a\"b") << QStringLiteral("a\"b");
+    QTest::newRow("bar") << QStringLiteral("d/a|b") << QStringLiteral("a|b");
+    QTest::newRow("question mark") << QStringLiteral("a?.txt") << QStringLiteral("a?.txt");
+    QTest::newRow("asterisk") << QStringLiteral("*.dll") << QStringLiteral("*.dll");
+    QTest::newRow("tab") << QStringLiteral("a\tb") << QStringLiteral("a\tb");
+    QTest::newRow("control character") << QStringLiteral("a\x01") << QStringLiteral("a\x01");
+}
+
+void TstManifest::windowsSafePath()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, offendingName);
+    QString reason;
+    QCOMPARE(isWindowsSafePath(path, &reason), offendingName.isEmpty());
+    if (!offendingName.isEmpty())
+        QVERIFY2(reason.startsWith(QStringLiteral("\"%1\" in \"%2\" ").arg(offendingName, path)),
+                 qPrintable(reason));
 }
 
 QTEST_APPLESS_MAIN(TstManifest)

@@ -20,6 +20,11 @@ inline int execWith(QDialog &dialog, std::function<void()> action = {}, int time
 {
     QTimer guard;
     guard.setSingleShot(true);
+    // Under Wine, a dialog ended by a key that QTest synthesized from inside its event loop
+    // left exec() asleep until the next event came, though the dialog had ended. A steady
+    // tick wakes the loop, as the real window system's messages do.
+    QTimer tick;
+    tick.start(20);
     QObject::connect(&guard, &QTimer::timeout, &dialog, [&dialog] { dialog.done(NotClosed); });
     // The guard is the context: should the dialog end before this runs, it never runs.
     QTimer::singleShot(0, &guard, [&guard, action, timeoutMs] {

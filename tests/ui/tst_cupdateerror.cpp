@@ -266,10 +266,6 @@ void TestCUpdateError::returnRetriesWhateverHasFocus_data()
 
 void TestCUpdateError::returnRetriesWhateverHasFocus()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Not run in the Windows build under Wine: the dialog is not ended by Return within "
-          "the runner's time limit there (cause not found yet); the Linux suite runs it");
-#endif
     QFETCH(Focus, focus);
     QFETCH(Qt::Key, key);
     CUpdateError dialog;
@@ -292,10 +288,6 @@ void TestCUpdateError::returnRetriesWhateverHasFocus()
 // took Return for itself: the page opened again instead of a retry.
 void TestCUpdateError::returnStopsRetryingAfterDownloadClick()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Not run in the Windows build under Wine: the dialog is not ended by Return within "
-          "the runner's time limit there (cause not found yet); the Linux suite runs it");
-#endif
     CUpdateError dialog;
     dialog.setDownloadUrl(pageUrl);
     dialog.setError(QStringLiteral("更新失败"), QStringLiteral("网络错误"), true);
@@ -311,10 +303,6 @@ void TestCUpdateError::returnStopsRetryingAfterDownloadClick()
 
 void TestCUpdateError::returnOpensNothingWhenDownloadIsAlone()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Not run in the Windows build under Wine: the dialog is not ended by Return within "
-          "the runner's time limit there (cause not found yet); the Linux suite runs it");
-#endif
     CUpdateError dialog;
     dialog.setError(QStringLiteral("启动"), QStringLiteral("升级程序已运行"), false);
     dialog.setDownloadUrl(pageUrl);

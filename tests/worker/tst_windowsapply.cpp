@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <windows.h>
+
 using namespace workertest;
 
 namespace {
@@ -31,6 +33,18 @@ bool holdFile(QProcess *holder, const QString &path, int holdMs)
     return false;
 }
 
+// The 8.3 short name the file system gives the entry at `path`; empty without one.
+QString shortNameOf(const QString &path)
+{
+    wchar_t buffer[MAX_PATH];
+    const QString native = QDir::toNativeSeparators(path);
+    const DWORD length =
+        GetShortPathNameW(reinterpret_cast<const wchar_t *>(native.utf16()), buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    return QFileInfo(QString::fromWCharArray(buffer, int(length))).fileName();
+}
+
 } // namespace
 
 class TestWindowsApply : public QObject
@@ -40,6 +54,8 @@ private slots:
     void releasedDuringTheRetriesIsReplaced();
     void heldThroughoutFailsAfterTheRetries();
     void foldersOutsideTheAnsiCodePage();
+    void shortNameOfAnotherInstalledName_data();
+    void shortNameOfAnotherInstalledName();
 };
 
 // The holder lets go after a second and a half; the retries (about five seconds in all)
@@ -111,6 +127,44 @@ void TestWindowsApply::foldersOutsideTheAnsiCodePage()
     QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt"))), QByteArray("new a"));
     QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt.old"))), QByteArray("old a"));
     QCOMPARE(readFile(install.filePath(QStringLiteral("new.txt"))), QByteArray("new file"));
+}
+
+// "LONGFI~1.TXT" for an installed "Long file name.txt" would change the file the list
+// names otherwise; the list is refused before anything is fetched. A new name with '~'
+// that aliases nothing is installed as listed.
+void TestWindowsApply::shortNameOfAnotherInstalledName_data()
+{
+    QTest::addColumn<bool>("alias");
+    QTest::newRow("short name of an installed file") << true;
+    QTest::newRow("tilde name of nothing installed") << false;
+}
+
+void TestWindowsApply::shortNameOfAnotherInstalledName()
+{
+    QFETCH(bool, alias);
+    WorkerFolders folders;
+    const QString longPath = folders.installPath(QStringLiteral("sub folder/Long file name.txt"));
+    writeFile(longPath, "installed");
+    const QString shortFolder = shortNameOf(QFileInfo(longPath).absolutePath());
+    const QString shortFile = shortNameOf(longPath);
+    if (shortFolder.isEmpty() || shortFile.isEmpty() || shortFile == QFileInfo(longPath).fileName())
+        QSKIP("This file system gives no short names");
+    const QString path = alias ? shortFolder + QStringLiteral("/") + shortFile
+                               : QStringLiteral("sub folder/NEWFIL~9.TXT");
+    const QStringList before = filesBelow(folders.root.path());
+
+    const WorkerOutcome outcome = runWorker(noServer, folders, {entryFor(path, "new")});
+    QVERIFY(outcome.finished);
+    QVERIFY(!outcome.success);
+    if (alias) {
+        QCOMPARE(outcome.errorText, QStringLiteral("更新文件%1路径不合法").arg(path));
+        QCOMPARE(filesBelow(folders.root.path()), before);
+    } else {
+        // Not refused: it went on to the (absent) server.
+        QVERIFY2(!outcome.errorText.contains(QStringLiteral("路径不合法")),
+                 qPrintable(outcome.errorText));
+    }
+    QCOMPARE(readFile(longPath), QByteArray("installed"));
 }
 
 QTEST_GUILESS_MAIN(TestWindowsApply)

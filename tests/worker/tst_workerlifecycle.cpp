@@ -85,6 +85,54 @@ private slots:
 #endif
     }
 
+    // Names Windows silently maps onto another file or a device: refused there before
+    // anything is fetched or moved, like the names differing only in case. Elsewhere the
+    // list is not refused for them.
+    void windowsAliasNames_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("trailing dot") << QStringLiteral("good.txt.");
+        QTest::newRow("trailing space") << QStringLiteral("good.txt ");
+        QTest::newRow("folder with trailing dot") << QStringLiteral("data./a.txt");
+        QTest::newRow("device") << QStringLiteral("NUL");
+        QTest::newRow("device with extension") << QStringLiteral("data/nul.txt");
+        QTest::newRow("port in lower case") << QStringLiteral("com1.log");
+        QTest::newRow("printer port folder") << QStringLiteral("Lpt9/a.txt");
+        QTest::newRow("forbidden character") << QStringLiteral("a|b.txt");
+        QTest::newRow("control character") << QStringLiteral("a\x1f"
+                                                             "b.txt");
+    }
+    void windowsAliasNames()
+    {
+        QFETCH(QString, path);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        ScriptedServer::Response response;
+        response.body = "new";
+        server.setResponse(QStringLiteral("a.txt"), response);
+        server.setResponse(path, response);
+        WorkerFolders folders;
+        writeFile(folders.installPath(QStringLiteral("good.txt")), "installed");
+        const QStringList before = filesBelow(folders.root.path());
+
+        const WorkerOutcome outcome =
+            runWorker(server.url(), folders,
+                      {entryFor(QStringLiteral("a.txt"), "new"), entryFor(path, "new")});
+        QVERIFY(outcome.finished);
+        const QString refusal = QStringLiteral("更新文件%1路径不合法").arg(path);
+#ifdef Q_OS_WIN
+        QVERIFY(!outcome.success);
+        QCOMPARE(outcome.errorText, refusal);
+        QCOMPARE(server.requestedPaths(), QStringList());
+        QCOMPARE(filesBelow(folders.root.path()), before);
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("good.txt"))),
+                 QByteArray("installed"));
+#else
+        QVERIFY2(outcome.errorText != refusal, qPrintable(outcome.errorText));
+        QVERIFY(server.requestedPaths().contains(QStringLiteral("a.txt")));
+#endif
+    }
+
     void endBeforeStartStillEndsTheThread_data()
     {
         QTest::addColumn<bool>("allCached");

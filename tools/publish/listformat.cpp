@@ -52,10 +52,3 @@ bool encodeListPath(QTextCodec *codec, const QString &relativePath, QByteArray *
     *encoded = bytes;
     return true;
 }
-
-QByteArray listAsLocalText(const QByteArray &listBytes, QTextCodec *codec)
-{
-    if (codec == QTextCodec::codecForLocale())
-        return listBytes;
-    return codec->toUnicode(listBytes).toLocal8Bit();
-}

@@ -23,7 +23,3 @@ bool encodeListPath(QTextCodec *codec, const QString &relativePath, QByteArray *
 
 // The code page by name, or the local 8-bit encoding for an empty name; null if unknown.
 QTextCodec *clientCodec(const QString &name);
-
-// The parser decodes paths from the local 8-bit encoding, so a list written for another
-// code page is read back through that code page first.
-QByteArray listAsLocalText(const QByteArray &listBytes, QTextCodec *codec);

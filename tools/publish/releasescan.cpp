@@ -3,6 +3,7 @@
 #include "digest.h"
 #include "listformat.h"
 #include "manifest.h"
+#include "windowsnames.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -41,6 +42,11 @@ bool describeFile(const QString &releaseDir, const QString &relativePath, QTextC
 {
     if (!isContainedRelativePath(relativePath)) {
         *error = QStringLiteral("\"%1\" is no path the clients can install").arg(relativePath);
+        return false;
+    }
+    QString unsafe;
+    if (!isWindowsSafePath(relativePath, &unsafe)) {
+        *error = unsafe + QStringLiteral("; Windows clients cannot install it");
         return false;
     }
     if (!encodeListPath(codec, relativePath, &file->encodedPath, error))

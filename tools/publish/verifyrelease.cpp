@@ -126,8 +126,9 @@ VerifyReport verifyPublishedRelease(const QString &root, const QList<PublicKey> 
     const QByteArray md5Bytes = readAll(folder.absoluteFilePath(QStringLiteral("md5.txt")));
     const QByteArray shaBytes = readAll(folder.absoluteFilePath(QStringLiteral("sha256.txt")));
     checkLists(folder, md5Bytes, shaBytes, &verifier, &report);
-    checkFiles(folder, parseManifest(listAsLocalText(md5Bytes, codec)),
-               parseSha256List(listAsLocalText(shaBytes, codec)), &report);
+    // Decoded with the clients' code page itself: through the local one, a list written for
+    // another code page would lose or change the names it cannot represent.
+    checkFiles(folder, parseManifest(md5Bytes, codec), parseSha256List(shaBytes, codec), &report);
     report.facts.prepend(QStringLiteral("folder \"%1\"").arg(folderName));
     return report;
 }

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// True when every name of the normalised relative `path` means on Windows what it says:
+// no name ends in a dot or a space (Windows drops them: "a.txt." is "a.txt"), none is a
+// device ("CON", "nul.txt", "COM1.log", in any letter case), and none holds a character
+// Windows forbids in names (<>:"|?* or a control character; ':' would also open an
+// alternate data stream). Empty and "." components are left to isContainedRelativePath.
+// On false, `reason` (when given) says in English what is wrong with which name.
+bool isWindowsSafePath(const QString &path, QString *reason = nullptr);
