@@ -120,3 +120,16 @@ value_row() {
     echo "| $label | $(spread "$file" "$column") | $field $value $unit | $op $target $unit | $result |"
     summarize "$label ($field)" "$value $unit" "$op $target $unit" "$result"
 }
+
+# make_release ROOT COUNT SIZE: COUNT files of SIZE random bytes, 100 to a folder.
+make_release() {
+    python3 - "$1" "$2" "$3" <<'PY'
+import os, sys
+root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for i in range(count):
+    folder = os.path.join(root, "data%02d" % (i // 100))
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "file%05d.bin" % i), "wb") as f:
+        f.write(os.urandom(size))
+PY
+}

@@ -30,15 +30,7 @@ cleanup() {
 trap cleanup EXIT
 chmod 755 "$work"
 
-python3 - "$work/release" "$count" 8192 <<'PY'
-import os, sys
-root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for i in range(count):
-    folder = os.path.join(root, "data%02d" % (i // 100))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "file%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(size))
-PY
+make_release "$work/release" "$count" 8192
 "$publish" "$work/release" "$work/root/u" --folder v1 --optional >/dev/null
 start_nginx "$work/nginx" "$work/root" off "keepalive_requests 100000;"
 url="http://127.0.0.1:$nginx_port/u/"

@@ -26,18 +26,6 @@ cleanup() {
 trap cleanup EXIT
 chmod 755 "$work" # nginx workers run as "nobody"
 
-# Releases: COUNT files of SIZE bytes, 100 to a folder, random content.
-make_release() {
-    python3 - "$1" "$2" "$3" <<'PY'
-import os, sys
-root, count, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for i in range(count):
-    folder = os.path.join(root, "data%02d" % (i // 100))
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "file%05d.bin" % i), "wb") as f:
-        f.write(os.urandom(size))
-PY
-}
 make_release "$work/release-2000" 2000 8192
 make_release "$work/release-10000" 10000 64
 
