@@ -133,3 +133,13 @@ for i in range(count):
         f.write(os.urandom(size))
 PY
 }
+
+# bench_workdir NAME: sets `work` to a new folder that nginx's workers ("nobody") can enter,
+# with a runtime folder of its own, and the environment every benchmark runs under.
+bench_workdir() {
+    export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+    work=$(mktemp -d "/tmp/bench-$1.XXXXXX")
+    chmod 755 "$work"
+    export XDG_RUNTIME_DIR=$work/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+}

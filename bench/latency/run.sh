@@ -22,10 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib.sh"
 source "$here/../../scripts/nginx-lib.sh"
 
-export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
-work=$(mktemp -d /tmp/bench-latency.XXXXXX)
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+bench_workdir latency
 proxy_pid=
 cleanup() {
     [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null
@@ -33,7 +30,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-chmod 755 "$work"
 
 make_release "$work/release" "$files" 8192
 "$publish" "$work/release" "$work/root/u" --folder v1 --optional >/dev/null

@@ -19,16 +19,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib.sh"
 source "$here/../../scripts/nginx-lib.sh"
 
-export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
-work=$(mktemp -d /tmp/bench-overhead.XXXXXX)
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+bench_workdir overhead
 cleanup() {
     stop_nginx
     rm -rf "$work"
 }
 trap cleanup EXIT
-chmod 755 "$work"
 
 make_release "$work/release" "$count" 8192
 "$publish" "$work/release" "$work/root/u" --folder v1 --optional >/dev/null

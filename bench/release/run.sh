@@ -14,17 +14,13 @@ for tool in "$updater" "$publish"; do
 done
 source "$(dirname "$0")/../lib.sh"
 
-export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
-work=$(mktemp -d /tmp/bench-release.XXXXXX)
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+bench_workdir release
 source "$(dirname "$0")/../../scripts/nginx-lib.sh"
 cleanup() {
     stop_nginx
     rm -rf "$work"
 }
 trap cleanup EXIT
-chmod 755 "$work" # nginx workers run as "nobody"
 
 make_release "$work/release-2000" 2000 8192
 make_release "$work/release-10000" 10000 64

@@ -15,10 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../lib.sh"
 source "$here/../../scripts/nginx-lib.sh"
 
-export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
-work=$(mktemp -d /tmp/bench-resume.XXXXXX)
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+bench_workdir resume
 updater_pid=
 cleanup() {
     [ -n "$updater_pid" ] && kill -KILL "$updater_pid" 2>/dev/null && wait "$updater_pid" 2>/dev/null
@@ -26,7 +23,6 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-chmod 755 "$work"
 
 size=$((size_mib * 1024 * 1024))
 mkdir -p "$work/root/v2" "$work/app"
