@@ -3,35 +3,44 @@
 #include <QCryptographicHash>
 #include <QDir>
 
-InstanceGuard::InstanceGuard(const QString &appDirPath) : m_segment(keyFor(appDirPath))
-{
+InstanceGuard::InstanceGuard(const QString &appDirPath)
+    : m_segment(keyFor(appDirPath))
 #ifndef Q_OS_WIN
-    const QByteArray name =
-        QCryptographicHash::hash(keyFor(appDirPath).toUtf8(), QCryptographicHash::Sha1).toHex();
-    m_lock = std::make_unique<QLockFile>(QDir::temp().absoluteFilePath(
-        QStringLiteral("update_singleton_%1.lock").arg(QString::fromLatin1(name))));
-    // Only a dead holder makes the lock stale, never its age: updates can take long.
-    m_lock->setStaleLockTime(0);
+      ,
+      m_lock(lockPathFor(appDirPath))
 #endif
-}
+{}
 
 QString InstanceGuard::keyFor(const QString &appDirPath)
 {
     return appDirPath + QStringLiteral("update_singleton");
 }
 
+#ifndef Q_OS_WIN
+QString InstanceGuard::lockPathFor(const QString &appDirPath)
+{
+    const QByteArray name =
+        QCryptographicHash::hash(keyFor(appDirPath).toUtf8(), QCryptographicHash::Sha1).toHex();
+    return QDir::temp().absoluteFilePath(
+        QStringLiteral("update_singleton_%1.lock").arg(QString::fromLatin1(name)));
+}
+#endif
+
 bool InstanceGuard::acquire()
 {
 #ifndef Q_OS_WIN
-    if (m_lock->tryLock(0)) {
+    switch (m_lock.tryLock()) {
+    case ProcessLock::Result::Acquired:
         // We hold the lock, so a segment that still exists was left by a killed updater.
         // Attaching and detaching again makes Qt remove it.
         if (m_segment.attach(QSharedMemory::ReadWrite))
             m_segment.detach();
-    } else if (m_lock->error() == QLockFile::LockFailedError) {
+        break;
+    case ProcessLock::Result::HeldElsewhere:
         return false;
+    case ProcessLock::Result::Unusable:
+        break; // e.g. no temp folder: the segment alone decides
     }
-    // Without a usable lock file (e.g. no temp folder) the segment alone decides.
 #endif
     if (m_segment.attach(QSharedMemory::ReadWrite) ||
         m_segment.error() == QSharedMemory::AlreadyExists)

@@ -4,8 +4,7 @@
 #include <QString>
 
 #ifndef Q_OS_WIN
-#include <QLockFile>
-#include <memory>
+#include "processlock.h"
 #endif
 
 // Keeps a second updater of the same folder from running. The key is the program's folder
@@ -19,12 +18,15 @@ public:
     bool acquire();
 
     static QString keyFor(const QString &appDirPath);
+#ifndef Q_OS_WIN
+    static QString lockPathFor(const QString &appDirPath);
+#endif
 
 private:
     QSharedMemory m_segment;
 #ifndef Q_OS_WIN
     // A System V segment outlives a killed owner; the kernel drops this lock with the
     // process, so a segment without a live lock holder is an orphan.
-    std::unique_ptr<QLockFile> m_lock;
+    ProcessLock m_lock;
 #endif
 };

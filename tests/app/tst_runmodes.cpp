@@ -1,5 +1,6 @@
 // The updater as a real process: run modes, the instance guard and the host start.
 #include "config.h"
+#include "instanceguard.h"
 #include "testinstall.h"
 
 #include <QProcess>
@@ -66,6 +67,10 @@ private slots:
     void liveSecondUpdaterIsRefused();
     void updatersInDifferentFoldersDoNotBlock();
     void killedUpdaterDoesNotBlockNextRun();
+#ifndef Q_OS_WIN
+    void lockFileLeftByKilledUpdaterBlockedEveryRun_data();
+    void lockFileLeftByKilledUpdaterBlockedEveryRun();
+#endif
     void hostStartedWithTwoArgumentsDespiteSpaces();
     void hostInBinFolderIsTheOneBesideTheUpdater();
     void absoluteExeNameIsStartedAsWritten();
@@ -198,6 +203,29 @@ void TestRunModes::killedUpdaterDoesNotBlockNextRun()
     // And the run after that, which found no orphan, is free as well.
     QCOMPARE(install.run({"console"}).output, MissingUrlReport);
 }
+
+#ifndef Q_OS_WIN
+void TestRunModes::lockFileLeftByKilledUpdaterBlockedEveryRun_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("killed between creating and writing it") << QByteArray();
+    QTest::newRow("names a process that ended") << QByteArrayLiteral("2147483\nupdate\nhost\n");
+    QTest::newRow("unreadable") << QByteArrayLiteral("\xff\xfe garbage");
+}
+
+// Whatever a killed holder left in the lock file, the next run takes the guard, and a
+// normal run leaves no lock file behind.
+void TestRunModes::lockFileLeftByKilledUpdaterBlockedEveryRun()
+{
+    QFETCH(QByteArray, content);
+    TestInstall install;
+    install.writeConfig({});
+    const QString lockPath = InstanceGuard::lockPathFor(install.appDir());
+    TestInstall::writeFile(lockPath, content);
+    QCOMPARE(install.run({"console"}).output, MissingUrlReport);
+    QVERIFY(!QFileInfo::exists(lockPath));
+}
+#endif
 
 void TestRunModes::hostStartedWithTwoArgumentsDespiteSpaces()
 {

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// An exclusive flock(2) on a file: the kernel releases it when its holder ends, however it
+// ends, so no state on disk can outlive the holder and block later runs.
+class ProcessLock
+{
+public:
+    enum class Result { Acquired, HeldElsewhere, Unusable };
+
+    explicit ProcessLock(const QString &path);
+    ~ProcessLock();
+    ProcessLock(const ProcessLock &) = delete;
+    ProcessLock &operator=(const ProcessLock &) = delete;
+
+    Result tryLock();
+
+private:
+    bool holdsNamedFile(int fd) const;
+
+    QString m_path;
+    int m_fd = -1;
+};
