@@ -25,7 +25,6 @@ UpdateDriver::~UpdateDriver() = default;
 int UpdateDriver::run()
 {
     m_config = loadUpdateConfig(m_settings.appDir);
-    m_errorDialog.setDownloadUrl(m_config.downloadUrl);
     m_mode = modeOf(m_settings.arguments.value(1));
     if (m_mode == Mode::Restart)
         return restart();
@@ -180,7 +179,8 @@ UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
     DownloadOptions options;
     options.record = data.list;
     options.release = data.release;
-    options.sslConfiguration = m_sslConfiguration;
+    if (m_sslConfiguration)
+        options.sslConfiguration = *m_sslConfiguration;
     options.connections = m_config.connections;
     CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
                            data.pending.values(), options);
@@ -208,5 +208,6 @@ void UpdateDriver::waitForWorker(CDownloadThread &worker, bool showProgress)
 bool UpdateDriver::fetch(const QString &address, QByteArray *body, QString *error)
 {
     return sendHttpRequest(&m_manager, QUrl(address), body, error, m_settings.requestTimeoutSeconds,
-                           {}, QByteArrayLiteral("GET"), {}, nullptr, m_sslConfiguration);
+                           {}, QByteArrayLiteral("GET"), {}, nullptr,
+                           m_sslConfiguration ? &*m_sslConfiguration : nullptr);
 }

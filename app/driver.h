@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class CDownloadThread;
 class InstanceGuard;
@@ -89,15 +90,18 @@ private:
 
     void report(bool success, bool update, const QString &message);
     bool showConfigError(const QString &title, const QString &message);
+    CUpdateError &errorDialog();
     QString recordPath() const;
     bool console() const { return m_mode == Mode::Console; }
 
     DriverSettings m_settings;
-    CUpdateError m_errorDialog;
+    std::unique_ptr<CUpdateError> m_errorDialog; // made when first shown
     QNetworkAccessManager m_manager;
     UpdateConfig m_config;
-    ReleaseVerifier m_verifier;           // the configured keys
-    QSslConfiguration m_sslConfiguration; // on every request; null: Qt's defaults
+    ReleaseVerifier m_verifier; // the configured keys
+    // On every request when "CaFile" is set. Absent otherwise: merely making one starts
+    // OpenSSL, which a plain HTTP run never needs.
+    std::optional<QSslConfiguration> m_sslConfiguration;
     Mode m_mode = Mode::Windowed;
     std::unique_ptr<InstanceGuard> m_guard;
 };

@@ -14,8 +14,8 @@ UpdateDriver::Outcome UpdateDriver::attemptFailure(const QString &message)
         report(false, false, message);
         return Outcome::exitWith(1);
     }
-    m_errorDialog.setError(QObject::tr("更新失败"), message, true);
-    if (m_errorDialog.exec() == QDialog::Accepted)
+    errorDialog().setError(QObject::tr("更新失败"), message, true);
+    if (errorDialog().exec() == QDialog::Accepted)
         return Outcome::retryAttempt();
     return finish(1, true);
 }
@@ -25,8 +25,8 @@ UpdateDriver::Outcome UpdateDriver::workerFailure(const QString &message, bool f
     if (console() || !forced)
         return attemptFailure(message);
     // A forced update is retried whatever the user does.
-    m_errorDialog.setError(QObject::tr("更新失败"), message, false);
-    m_errorDialog.exec();
+    errorDialog().setError(QObject::tr("更新失败"), message, false);
+    errorDialog().exec();
     return Outcome::retryAttempt();
 }
 
@@ -47,8 +47,8 @@ int UpdateDriver::alreadyRunning()
         report(false, false, message);
         return 1;
     }
-    m_errorDialog.setError(QObject::tr("启动"), message, false);
-    m_errorDialog.exec();
+    errorDialog().setError(QObject::tr("启动"), message, false);
+    errorDialog().exec();
     return finish(1, true).exitCode;
 }
 
@@ -69,8 +69,18 @@ void UpdateDriver::report(bool success, bool update, const QString &message)
 
 bool UpdateDriver::showConfigError(const QString &title, const QString &message)
 {
-    m_errorDialog.setError(title, message, false);
-    return m_errorDialog.exec() == QDialog::Accepted;
+    errorDialog().setError(title, message, false);
+    return errorDialog().exec() == QDialog::Accepted;
+}
+
+// Made on first use: a run that shows no dialog loads no fonts and no style.
+CUpdateError &UpdateDriver::errorDialog()
+{
+    if (!m_errorDialog) {
+        m_errorDialog = std::make_unique<CUpdateError>();
+        m_errorDialog->setDownloadUrl(m_config.downloadUrl);
+    }
+    return *m_errorDialog;
 }
 
 QString UpdateDriver::recordPath() const

@@ -11,8 +11,12 @@
 // releases or to the system's authorities.
 bool UpdateDriver::loadTrustSettings(QString *error)
 {
-    if (m_config.hasCaFile && !loadCaFile(m_config.caFile, &m_sslConfiguration, error))
-        return false;
+    if (m_config.hasCaFile) {
+        QSslConfiguration pinned;
+        if (!loadCaFile(m_config.caFile, &pinned, error))
+            return false;
+        m_sslConfiguration = pinned;
+    }
     if (m_config.hasPublicKey && !m_verifier.setPublicKeys(m_config.publicKey)) {
         *error = m_verifier.errorString();
         return false;

@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QSslConfiguration>
 #include <QTimer>
 
 #include <climits>
@@ -56,11 +57,11 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
                      QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
-                     QSslConfiguration sslConfiguration)
+                     const QSslConfiguration *sslConfiguration)
 {
     QNetworkRequest request(requestUrl);
-    if (!sslConfiguration.isNull())
-        request.setSslConfiguration(sslConfiguration);
+    if (sslConfiguration)
+        request.setSslConfiguration(*sslConfiguration);
     for (auto it = requestHeaders.constBegin(); it != requestHeaders.constEnd(); ++it)
         request.setRawHeader(it.key(), it.value());
 

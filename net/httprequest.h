@@ -2,20 +2,20 @@
 
 #include <QByteArray>
 #include <QMap>
-#include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
 
 class QNetworkAccessManager;
+class QSslConfiguration;
 
 // One blocking HTTP request: waits in a local event loop until the reply has finished
 // or `timeoutSeconds` (0 or less: no limit) have passed since the request was sent.
 // True only for a reply that finished without a transfer error and with status 200;
 // `replyBody` is written only then, `errorMessage` only on failure; a refused server
-// certificate adds Qt's reasons to the message. A non-null `sslConfiguration` goes on the
-// request (see tlsconfig.h).
+// certificate adds Qt's reasons to the message. A given `sslConfiguration` goes on the
+// request (see tlsconfig.h); without one Qt's defaults apply.
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
                      QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
-                     QSslConfiguration sslConfiguration = QSslConfiguration());
+                     const QSslConfiguration *sslConfiguration = nullptr);
