@@ -32,6 +32,7 @@ ProcessLock::Result ProcessLock::tryLock()
         return Result::Acquired;
     const QByteArray name = QFile::encodeName(m_path);
     // Read-only: the updater of another user can lock a file that it does not own.
+    // Close-on-exec: the host that we start must not inherit the lock.
     for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
         const int fd = ::open(name.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
         if (fd < 0)

@@ -17,6 +17,7 @@
 #   or - for a figure without a target.
 #   The row is also appended to $BENCH_SUMMARY when bench/run set it.
 # value_row LABEL FILE COLUMN OP TARGET UNIT   the same for an absolute target
+# pair_difference A B OUT     wall of A minus wall of B, pair by pair (a harness floor off)
 # load_now                    the 1-minute load average
 
 bench_pairs=${BENCH_PAIRS:-5}
@@ -87,6 +88,11 @@ a, b = read(a_path), read(b_path)
 pairs = sorted(x / y for x, y in zip(a, b))
 print("%.2f %.2f %.2f" % (statistics.median(a) / statistics.median(b), pairs[0], pairs[-1]))
 PY
+}
+
+# pair_difference A B OUT: column 1 of A minus column 1 of B, pair by pair, one a line.
+pair_difference() {
+    paste -d' ' <(cut -d' ' -f1 "$1") <(cut -d' ' -f1 "$2") | awk '{ printf "%.3f\n", $1 - $2 }' >"$3"
 }
 
 verdict() { # value op target
