@@ -140,6 +140,25 @@ for i in range(count):
 PY
 }
 
+# make_one_file_release ROOT SIZE: ROOT/v2/big.bin of SIZE random bytes, its md5.txt (digest
+# text: the MD5 read as four little-endian words; size as low then high 32 bits; CRLF) and an
+# optional update.ini naming folder v2, all readable by nginx's workers.
+make_one_file_release() {
+    local root=$1 size=$2 file=$1/v2/big.bin
+    mkdir -p "$root/v2"
+    head -c "$size" /dev/urandom >"$file"
+    python3 - "$file" "$(md5sum "$file" | cut -c1-32)" >"$root/v2/md5.txt" <<'PY'
+import os, sys
+path, hexmd5 = sys.argv[1], sys.argv[2]
+raw = bytes.fromhex(hexmd5)
+digest = "".join(raw[i:i + 4][::-1].hex() for i in range(0, 16, 4))
+size = os.path.getsize(path)
+sys.stdout.write("%s\t%08x%08x\t%s\r\n" % (digest, size & 0xffffffff, size >> 32, "big.bin"))
+PY
+    printf '[Summary]\r\nUpdateType=0\r\n[Version]\r\nFolder=v2\r\nVersion=2.0\r\n' >"$root/update.ini"
+    chmod -R a+rX "$root"
+}
+
 # bench_workdir NAME: sets `work` to a new folder that nginx's workers ("nobody") can enter,
 # with a runtime folder of its own, and the environment every benchmark runs under.
 bench_workdir() {

@@ -25,21 +25,9 @@ cleanup() {
 trap cleanup EXIT
 
 size=$((size_mib * 1024 * 1024))
-mkdir -p "$work/root/v2" "$work/app"
+mkdir -p "$work/app"
+make_one_file_release "$work/root" "$size"
 file=$work/root/v2/big.bin
-head -c "$size" /dev/urandom >"$file"
-# The list: digest text (MD5 read as four little-endian words), size as low then high
-# 32 bits, the path, CRLF.
-python3 - "$file" "$(md5sum "$file" | cut -c1-32)" >"$work/root/v2/md5.txt" <<'PY'
-import os, sys
-path, hexmd5 = sys.argv[1], sys.argv[2]
-raw = bytes.fromhex(hexmd5)
-digest = "".join(raw[i:i + 4][::-1].hex() for i in range(0, 16, 4))
-size = os.path.getsize(path)
-sys.stdout.write("%s\t%08x%08x\t%s\r\n" % (digest, size & 0xffffffff, size >> 32, "big.bin"))
-PY
-printf '[Summary]\r\nUpdateType=0\r\n[Version]\r\nFolder=v2\r\nVersion=2.0\r\n' >"$work/root/update.ini"
-chmod -R a+rX "$work/root"
 start_nginx "$work/nginx" "$work/root"
 log=$work/nginx/access.log
 

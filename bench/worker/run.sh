@@ -18,23 +18,9 @@ cleanup() {
 }
 trap cleanup EXIT
 chmod 755 "$WORK"
-mkdir -p "$WORK/root/v2" "$WORK/prefix/tmp" "$WORK/app"
+mkdir -p "$WORK/prefix/tmp" "$WORK/app"
+make_one_file_release "$WORK/root" $((SIZE_MIB * 1024 * 1024))
 FILE=$WORK/root/v2/big.bin
-head -c $((SIZE_MIB * 1024 * 1024)) /dev/urandom >"$FILE"
-chmod 644 "$FILE"
-
-# The list: digest text (MD5 read as four little-endian words), size as low then high
-# 32 bits, backslash path, CRLF.
-python3 - "$FILE" "$(md5sum "$FILE" | cut -c1-32)" >"$WORK/root/v2/md5.txt" <<'PY'
-import os, sys
-path, hexmd5 = sys.argv[1], sys.argv[2]
-raw = bytes.fromhex(hexmd5)
-digest = "".join(raw[i:i + 4][::-1].hex() for i in range(0, 16, 4))
-size = os.path.getsize(path)
-sys.stdout.write("%s\t%08x%08x\t%s\r\n" % (digest, size & 0xffffffff, size >> 32, "big.bin"))
-PY
-printf '[Summary]\r\nUpdateType=0\r\n[Version]\r\nFolder=v2\r\nVersion=2.0\r\n' >"$WORK/root/update.ini"
-chmod -R a+rX "$WORK/root"
 
 start_nginx "$WORK/prefix" "$WORK/root" off
 PORT=$nginx_port
