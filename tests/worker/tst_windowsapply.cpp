@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -120,9 +119,8 @@ void TestWindowsApply::foldersOutsideTheAnsiCodePage()
     CDownloadThread worker(noServer, cache, install,
                            {entryFor(QStringLiteral("data/a.txt"), "new a"),
                             entryFor(QStringLiteral("new.txt"), "new file")});
-    QSignalSpy finished(&worker, &QThread::finished);
     worker.start();
-    QVERIFY(finished.wait(30000));
+    QVERIFY(waitForThreadEnd(&worker, 30000));
     QVERIFY2(worker.success(), qPrintable(worker.errorText()));
     QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt"))), QByteArray("new a"));
     QCOMPARE(readFile(install.filePath(QStringLiteral("data/a.txt.old"))), QByteArray("old a"));

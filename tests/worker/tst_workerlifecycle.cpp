@@ -151,9 +151,10 @@ private slots:
         QCOMPARE(worker.success(), allCached); // the run is over already
         QSignalSpy finished(&worker, &QThread::finished);
         worker.start(QThread::InheritPriority);
-        const bool ended = finished.wait(5000);
+        const bool ended = waitForThreadEnd(&worker, 5000);
         stopThread(&worker);
         QVERIFY(ended);
+        QCOMPARE(finished.count(), 1);
     }
 
     // Regression: a long run of cached entries must not nest one call per entry.
@@ -215,8 +216,8 @@ private slots:
         QSignalSpy finished(&worker, &QThread::finished);
         worker.start(QThread::InheritPriority);
         worker.quit();
-        QVERIFY(finished.wait(5000));
-        QVERIFY(worker.wait(5000));
+        QVERIFY(waitForThreadEnd(&worker, 5000));
+        QCOMPARE(finished.count(), 1);
         QVERIFY(!worker.success());
         QCOMPARE(worker.errorText(), QString());
         // The chain goes on as long as the worker exists.

@@ -4,7 +4,7 @@
 
 #include <QDirIterator>
 #include <QFile>
-#include <QSignalSpy>
+#include <QTest>
 
 WorkerFolders::WorkerFolders()
 {
@@ -87,14 +87,18 @@ WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
     QObject::connect(&worker, &CDownloadThread::downloadFail, [&](QFileInfo file, QString message) {
         outcome.fails.append({file, message});
     });
-    QSignalSpy finished(&worker, &QThread::finished);
     worker.start(QThread::InheritPriority);
-    outcome.finished = finished.wait(waitMs) || worker.isFinished();
+    outcome.finished = waitForThreadEnd(&worker, waitMs);
     stopThread(&worker);
     QObject::disconnect(&worker, nullptr, nullptr, nullptr);
     outcome.success = worker.success();
     outcome.errorText = worker.errorText();
     return outcome;
+}
+
+bool waitForThreadEnd(QThread *thread, int timeoutMs)
+{
+    return QTest::qWaitFor([thread] { return thread->isFinished(); }, timeoutMs);
 }
 
 void stopThread(CDownloadThread *worker)

@@ -59,6 +59,9 @@ WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
 WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
                         const QList<ManifestEntry> &files, const DownloadOptions &options,
                         int waitMs = 20000);
+// Spins the event loop until the thread has ended. QSignalSpy::wait() would miss a
+// `finished` the thread emitted before the wait began and then time out.
+bool waitForThreadEnd(QThread *thread, int timeoutMs);
 // Ends a thread that did not end by itself, so that the worker can be destroyed.
 void stopThread(CDownloadThread *worker);
 
