@@ -184,7 +184,8 @@ void TestCUpdateProgress::cancelClickedSeveralTimesClosesOnce()
     QCOMPARE(result, 1);
     QTest::qWait(50);
     QCOMPARE(ended.count(), 1);
-    QVERIFY(rig.worker.isFinished());
+    // The thread flags itself finished just after it has emitted `finished`.
+    QTRY_VERIFY(rig.worker.isFinished());
     QCOMPARE(rig.desc(), QStringLiteral("正在下载更新文件")); // cancel changes no text
     QVERIFY(rig.dialog.findChild<QPushButton *>("cancel")->isEnabled());
 }
@@ -212,7 +213,7 @@ void TestCUpdateProgress::escapeAndCloseDuringDownloadKeepDialogOpen()
     QCOMPARE(openAfter, QList<bool>({true, true, true, true}));
     QVERIFY(!closeRequestAccepted);
     QCOMPARE(result, 1);
-    QVERIFY(rig.worker.isFinished());
+    QTRY_VERIFY(rig.worker.isFinished());
 }
 
 void TestCUpdateProgress::returnCancelsRunningDownload_data()
@@ -249,7 +250,7 @@ void TestCUpdateProgress::returnCancelsRunningDownload()
     QTEST(focused, "focused");
     QCOMPARE(runningAfter, QList<bool>({true, true}));
     QCOMPARE(result, 1);
-    QVERIFY(rig.worker.isFinished());
+    QTRY_VERIFY(rig.worker.isFinished());
 }
 
 void TestCUpdateProgress::closesWhenRunEndedInsideConstructor()
@@ -257,7 +258,7 @@ void TestCUpdateProgress::closesWhenRunEndedInsideConstructor()
     ProgressRig rig; // nothing to fetch: the run is over before the dialog exists
     QVERIFY(rig.worker.success());
     QCOMPARE(execWith(rig.dialog), 1);
-    QVERIFY(rig.worker.isFinished());
+    QTRY_VERIFY(rig.worker.isFinished());
 }
 
 void TestCUpdateProgress::closesWhenWorkerFails()

@@ -71,7 +71,9 @@ private slots:
 
         QProcess *first = install.start({QStringLiteral("console")});
         QVERIFY(first->waitForStarted(10000));
-        QTest::qWait(2000); // 20 MB at 4 MB/s: big.bin is well under way
+        // A slow start must not let the kill come before the small file is in the cache.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(cache + QStringLiteral("/a_small.txt")), 30000);
+        QTest::qWait(1000); // 20 MB at 4 MB/s: big.bin is well under way
         QCOMPARE(first->state(), QProcess::Running);
         first->kill();
         QVERIFY(first->waitForFinished(10000));
