@@ -1,12 +1,11 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QTemporaryDir>
+#include "tlsfixture.h"
 
-// A certificate authority made for one test with the openssl command line, and a server
-// certificate for 127.0.0.1 signed by it (P-256 keys). Nothing is added to the machine's
-// trust store: a client trusts the authority only when it is handed caPath().
+#include <QString>
+
+// One test authority and a server certificate for 127.0.0.1 signed by it. Nothing is added
+// to the machine's trust store: a client trusts the authority only when it is handed caPath().
 class TestAuthority
 {
 public:
@@ -15,14 +14,15 @@ public:
 
     bool create(QString *error = nullptr);
 
-    QString caPath() const { return m_dir.filePath(QStringLiteral("ca.pem")); }
-    QString serverCertificatePath() const { return m_dir.filePath(QStringLiteral("server.pem")); }
-    QString serverKeyPath() const { return m_dir.filePath(QStringLiteral("server.key")); }
+    QString caPath() const { return m_tls.certificatePath(QStringLiteral("ca")); }
+    QString serverCertificatePath() const
+    {
+        return m_tls.certificatePath(QStringLiteral("server"));
+    }
+    QString serverKeyPath() const { return m_tls.keyPath(QStringLiteral("server")); }
     QString name() const { return m_name; }
 
 private:
-    bool openssl(const QStringList &arguments, QString *error) const;
-
     QString m_name;
-    QTemporaryDir m_dir;
+    TlsFixture m_tls;
 };
