@@ -179,8 +179,7 @@ UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
     DownloadOptions options;
     options.record = data.list;
     options.release = data.release;
-    if (m_sslConfiguration)
-        options.sslConfiguration = *m_sslConfiguration;
+    options.sslConfiguration = m_sslConfiguration;
     options.connections = m_config.connections;
     CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
                            data.pending.values(), options);

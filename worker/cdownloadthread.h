@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class FileTransfer;
 
@@ -30,8 +31,8 @@ struct DownloadOptions
     // A signed release whose lists have passed: every file must then also match its size
     // and its SHA-256 in sha256.txt, and the commit records the release's Sequence.
     ReleaseVerifier release;
-    // Goes on every request (see tlsconfig.h); null: Qt's defaults.
-    QSslConfiguration sslConfiguration;
+    // Goes on every request (see tlsconfig.h); absent: Qt's defaults.
+    std::optional<QSslConfiguration> sslConfiguration;
     // Files in flight at once, 1 to MaxConnections. With 1, the files are fetched strictly
     // one after another and `downloadProgress` passes on the reply's own figures; with more,
     // it carries the bytes of the whole update: those of the files done (fetched or found

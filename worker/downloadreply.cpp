@@ -33,8 +33,8 @@ void CDownloadThread::sendRequest(const ManifestEntry &entry, const QFileInfo &t
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setTransferTimeout(m_options.transferTimeoutMs);
-    if (!m_options.sslConfiguration.isNull())
-        request.setSslConfiguration(m_options.sslConfiguration);
+    if (m_options.sslConfiguration)
+        request.setSslConfiguration(*m_options.sslConfiguration);
 
     auto *transfer = new FileTransfer(entry, target, &m_partials,
                                       isSigned() ? &m_options.release : nullptr, this);
