@@ -31,21 +31,23 @@ wine wineboot --init >/dev/null 2>&1
 wineserver -w
 
 echo "== Windows test programs under Wine"
-# A test that fails is run once more: under load, a Wine process now and then hangs at its
-# exit after every test function has passed. Not our code: it was seen with
+# A test that fails is run again, up to twice: under load, a Wine process now and then hangs
+# at its exit after every test function has passed. Not our code: it was seen with
 # tst_downloadfaults, and then with tst_digest.exe, which only hashes a few files and
 # starts no thread and no socket (QtTest printed "Finished testing" 33 ms in, the process
 # was still there when ctest's 300 s ran out; load about 9 on 2 cores). 70 runs of
 # tst_downloadfaults.exe alone, 20 of them two at a time and 30 beside two cross-builds,
-# never hung. The retry stays, but hides nothing: a test that needed it is named below.
+# never hung. Yet two fresh-clone runs in a row had one such hang each (tst_manifest.exe,
+# tst_compare.exe), so a single retry left a real chance of one test hanging twice.
+# The retries hide nothing: a test that needed one is named below.
 ctestlog=$work/ctest.log
 status=0
-ctest --test-dir "$windows" --output-on-failure -j2 --repeat until-pass:2 2>&1 |
+ctest --test-dir "$windows" --output-on-failure -j2 --repeat until-pass:3 2>&1 |
     tee "$ctestlog" || status=$?
 retried=$(grep -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .*\*\*\*' "$ctestlog" |
     sed -E 's/.*Test +#[0-9]+: ([^ ]+) .*\*\*\*([A-Za-z]+).*/\1 (\2)/' || true)
 if [ -n "$retried" ]; then
-    echo "-- Failed at least once under Wine (the second run decided):"
+    echo "-- Failed at least once under Wine (a later run decided):"
     echo "$retried"
 fi
 [ "$status" = 0 ]
