@@ -1,6 +1,7 @@
 #include "config.h"
 
-#include "cdownloadthread.h"
+#include "fetchoptions.h"
+#include "fileops.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -8,11 +9,8 @@
 
 QString defaultCacheFolderName()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("update");
-#else
-    return QStringLiteral("update-cache");
-#endif
+    return fileops::executableSuffix().isEmpty() ? QStringLiteral("update-cache")
+                                                 : QStringLiteral("update");
 }
 
 UpdateConfig loadUpdateConfig(const QString &appDir)
@@ -35,14 +33,13 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
     config.exePath = config.appDir.absoluteFilePath(exeName);
     // QSettings reads a value with commas as a list: "PublicKey=OLD,NEW" is two keys.
     config.hasPublicKey = settings.contains(QStringLiteral("PublicKey"));
-    config.publicKey =
-        settings.value(QStringLiteral("PublicKey")).toStringList().join(QLatin1Char(','));
+    config.publicKeys = settings.value(QStringLiteral("PublicKey")).toStringList();
     config.hasCaFile = settings.contains(QStringLiteral("CaFile"));
     const QString caFile =
         settings.value(QStringLiteral("CaFile")).toStringList().join(QLatin1Char(','));
     config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
     config.connections = connectionsFrom(settings.value(QStringLiteral("Connections")).toString(),
-                                         DownloadOptions::MaxConnections);
+                                         FetchOptions::MaxConnections);
     return config;
 }
 
@@ -58,6 +55,7 @@ void ensureFolder(QDir &folder)
             break; // reached the root
         level = parent;
     }
+    // Not checked: a folder that cannot be made shows up as the failure to store update.ini.
     QDir(level).mkpath(QDir(level).relativeFilePath(target));
     folder.setPath(target);
 }
@@ -80,20 +78,6 @@ QDir installFolderOf(const UpdateConfig &config)
     const bool inBin =
         QFileInfo(folder).fileName().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
     return QDir(inBin ? QFileInfo(folder).absolutePath() : folder);
-}
-
-UpdateDescription readUpdateDescription(const QString &path, const QString &url)
-{
-    QSettings ini(path, QSettings::IniFormat);
-    UpdateDescription description;
-    // A value that is not a number reads as 0: an optional update.
-    description.updateType = ini.value(QStringLiteral("Summary/UpdateType"), 1).toInt();
-    description.folder =
-        ini.value(QStringLiteral("Version/Folder"), QStringLiteral("Base")).toString();
-    description.version = ini.value(QStringLiteral("Version/Version")).toString();
-    description.baseUrl = url + description.folder + QLatin1Char('/');
-    description.listUrl = description.baseUrl + QStringLiteral("/md5.txt");
-    return description;
 }
 
 int connectionsFrom(const QString &value, int limit)

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 // The local configuration "system.cfg", section "Update", and the folders derived from it.
 struct UpdateConfig
@@ -15,20 +16,10 @@ struct UpdateConfig
     QString exePath;     // "ExeName", absolute: the host to start
     // Optional keys; when absent every run behaves as without them.
     bool hasPublicKey = false; // "PublicKey" present: only signed releases are accepted
-    QString publicKey;         // its value: base64 keys separated by commas
+    QStringList publicKeys;    // its value: one base64 key per comma-separated item
     bool hasCaFile = false;    // "CaFile" present: only its authorities are trusted
     QString caFile;            // its value made absolute against the program's folder
-    int connections = 1;       // "Connections": files in flight at once, 1 to 8
-};
-
-// The update description "update.ini", as stored in the cache folder.
-struct UpdateDescription
-{
-    int updateType = 1; // 0: optional (the user is asked first); anything else: forced
-    QString folder;     // server folder of this version's files
-    QString version;    // shown in the notice dialog
-    QString baseUrl;    // url + folder + "/": prefix of every file address
-    QString listUrl;    // baseUrl + "/md5.txt"
+    int connections = 1;       // "Connections": files in flight at once, 1 to the limit
 };
 
 // Name of the default cache folder inside the program's folder. On platforms without an
@@ -43,4 +34,3 @@ void ensureFolder(QDir &folder);
 // "Connections": a whole number from 1 up; above the limit counts as the limit, anything
 // else (absent, empty, not a number, 0 or less) as 1.
 int connectionsFrom(const QString &value, int limit);
-UpdateDescription readUpdateDescription(const QString &path, const QString &url);

@@ -1,5 +1,7 @@
 #include "consoleoutput.h"
 
+#include "runmode.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -28,7 +30,7 @@ bool isPipeOrFile(DWORD handleId)
 void connectReportOutput(int argc, char **argv)
 {
 #ifdef Q_OS_WIN
-    if (argc < 2 || _stricmp(argv[1], "console") != 0)
+    if (argc < 2 || runModeOf(QString::fromLocal8Bit(argv[1])) != RunMode::Console)
         return;
     if (isPipeOrFile(STD_OUTPUT_HANDLE)) {
         // The report's bytes go out exactly as composed, never with LF turned into CR LF.

@@ -1,47 +1,46 @@
 #include "driver.h"
 
+#include "appliedsequence.h"
 #include "applytransaction.h"
 #include "cdownloadthread.h"
 #include "compare.h"
 #include "cupdatenotice.h"
 #include "cupdateprogress.h"
+#include "dialogframe.h"
 #include "fileops.h"
-#include "httprequest.h"
 #include "instanceguard.h"
+#include "updatelog.h"
+#include "updatenames.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QIcon>
 #include <QUrl>
 
-bool writeFileBytes(const QString &path, const QByteArray &bytes)
-{
-    return fileops::writeAtomically(path, bytes);
-}
-
-UpdateDriver::UpdateDriver(DriverSettings settings) : m_settings(std::move(settings)) {}
+UpdateDriver::UpdateDriver(DriverSettings settings)
+    : m_settings(std::move(settings)),
+      m_fetch(&m_manager, m_config, m_settings.requestTimeoutSeconds)
+{}
 
 UpdateDriver::~UpdateDriver() = default;
 
 int UpdateDriver::run()
 {
     m_config = loadUpdateConfig(m_settings.appDir);
-    m_mode = modeOf(m_settings.arguments.value(1));
-    if (m_mode == Mode::Restart)
+    m_mode = runModeOf(m_settings.arguments.value(1));
+    m_outcomes =
+        std::make_unique<RunOutcomes>(m_mode, m_settings.appFilePath, m_settings.reportSink);
+    m_outcomes->configure(m_config);
+    qCInfo(lcRun, "update in %s mode, program folder %s",
+           m_mode == RunMode::Console ? "console"
+                                      : (m_mode == RunMode::Restart ? "restart" : "windowed"),
+           qUtf8Printable(m_settings.appDir));
+    if (m_mode == RunMode::Restart)
         return restart();
 
     m_guard = std::make_unique<InstanceGuard>(m_settings.appDir);
     if (!m_guard->acquire())
-        return alreadyRunning();
+        return m_outcomes->alreadyRunning();
     return runGuarded();
-}
-
-UpdateDriver::Mode UpdateDriver::modeOf(const QString &text) const
-{
-    if (text.compare(QLatin1String("console"), Qt::CaseInsensitive) == 0)
-        return Mode::Console;
-    if (text.compare(QLatin1String("restart"), Qt::CaseInsensitive) == 0)
-        return Mode::Restart;
-    return Mode::Windowed;
 }
 
 // Only starts the host; but never on a half-applied update that no live updater is
@@ -51,11 +50,17 @@ int UpdateDriver::restart()
     const QDir installDir = installFolderOf(m_config);
     if (UpdateJournal::existsIn(installDir)) {
         InstanceGuard guard(m_settings.appDir);
-        QString error;
-        if (guard.acquire())
+        if (guard.acquire()) {
+            QDir cacheDir = m_config.cacheDir;
+            cacheDir.makeAbsolute();
+            if (cacheDir.exists()) // restart mode creates no folder of its own
+                openLog(cacheDir);
+            QString error;
+            // A recovery that fails leaves the journal for the next run, which reports it.
             ApplyTransaction::recoverIn(installDir, &error);
+        }
     }
-    return finish(1, true).exitCode;
+    return m_outcomes->finish(1, true).exitCode;
 }
 
 int UpdateDriver::runGuarded()
@@ -64,11 +69,16 @@ int UpdateDriver::runGuarded()
     if (!recoverInterruptedUpdate(&exitCode))
         return exitCode;
     if (!QUrl(m_config.url, QUrl::TolerantMode).isValid())
-        return configurationError(QObject::tr("升级地址不合法:%1").arg(m_config.url));
+        return m_outcomes->configurationError(QObject::tr("升级地址不合法:%1").arg(m_config.url));
     QString trustError;
-    if (!loadTrustSettings(&trustError))
-        return configurationError(trustError);
+    if (!m_fetch.configure(&trustError))
+        return m_outcomes->configurationError(trustError);
     resolveFolders(m_config);
+    openLog(m_config.cacheDir);
+    const QUrl descriptionUrl(UpdateNames::descriptionUrl(m_config.url), QUrl::TolerantMode);
+    if (!descriptionUrl.isValid())
+        return m_outcomes->configurationError(
+            QObject::tr("升级描述文件地址不合法:%1").arg(descriptionUrl.toDisplayString()));
     return runAttempts();
 }
 
@@ -80,12 +90,18 @@ bool UpdateDriver::recoverInterruptedUpdate(int *exitCode)
         QString error;
         if (ApplyTransaction::recoverIn(installFolderOf(m_config), &error))
             return true;
-        const Outcome outcome = attemptFailure(error);
+        const Outcome outcome = m_outcomes->attemptFailure(error);
         if (!outcome.retry) {
             *exitCode = outcome.exitCode;
             return false;
         }
     }
+}
+
+// A log that cannot be written costs its lines, never the update.
+void UpdateDriver::openLog(const QDir &cacheDir)
+{
+    m_log.open(cacheDir.absoluteFilePath(UpdateNames::logFolder()));
 }
 
 int UpdateDriver::runAttempts()
@@ -96,98 +112,69 @@ int UpdateDriver::runAttempts()
     return outcome.exitCode;
 }
 
-UpdateDriver::Outcome UpdateDriver::attempt()
+Outcome UpdateDriver::attempt()
 {
     m_manager.clearAccessCache();
-    AttemptData data;
-    data.release = m_verifier;
-    Outcome failure;
-    if (!fetchDescription(&data, &failure) || !fetchPending(&data, &failure))
-        return failure;
-    return offerUpdate(data);
-}
-
-bool UpdateDriver::fetchDescription(AttemptData *data, Outcome *failure)
-{
-    const QUrl descriptionUrl(m_config.url + QStringLiteral("/update.ini"), QUrl::TolerantMode);
-    if (!descriptionUrl.isValid()) {
-        *failure = Outcome::exitWith(configurationError(
-            QObject::tr("升级描述文件地址不合法:%1").arg(descriptionUrl.toDisplayString())));
-        return false;
-    }
-    QByteArray body;
-    QString transferError;
-    if (!fetch(descriptionUrl.toString(), &body, &transferError)) {
-        *failure = attemptFailure(QObject::tr("下载升级描述文件失败:%1").arg(transferError));
-        return false;
-    }
-    if (isSigned() && !verifyDescription(body, data, failure))
-        return false;
-    return storeDescription(body, data, failure) && (!isSigned() || verifyRelease(data, failure));
-}
-
-bool UpdateDriver::storeDescription(const QByteArray &body, AttemptData *data, Outcome *failure)
-{
-    const QString path = m_config.cacheDir.absoluteFilePath(QStringLiteral("update.ini"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
-        *failure = attemptFailure(QObject::tr("创建文件[%1]失败:%2").arg(path, file.errorString()));
-        return false;
-    }
-    file.write(body);
-    file.close();
-    data->description = readUpdateDescription(path, m_config.url);
-    return true;
-}
-
-bool UpdateDriver::fetchPending(AttemptData *data, Outcome *failure)
-{
-    QString transferError;
-    if (!fetch(data->description.listUrl, &data->list, &transferError)) {
-        *failure = attemptFailure(QObject::tr("下载更新列表文件失败:%1").arg(transferError));
-        return false;
-    }
-    if (isSigned() && !verifyLists(data, failure))
-        return false;
-    data->pending = compareWithInstalled(parseManifest(data->list), m_config.installDir);
-    return true;
+    Attempt attempt;
+    QString error;
+    if (!m_fetch.fetchDescription(&attempt.fetched, &error) ||
+        !m_fetch.fetchLists(&attempt.fetched, &error))
+        return m_outcomes->attemptFailure(error);
+    const Manifest listed = parseManifest(attempt.fetched.list);
+    attempt.pending = compareWithInstalled(listed, m_config.installDir);
+    qCInfo(lcRun, "%d of %d listed files differ from the installation", int(attempt.pending.size()),
+           int(listed.size()));
+    return offerUpdate(attempt);
 }
 
 // Reports, records "nothing to do", or asks before an optional update.
-UpdateDriver::Outcome UpdateDriver::offerUpdate(const AttemptData &data)
+Outcome UpdateDriver::offerUpdate(const Attempt &attempt)
 {
-    const bool forced = data.description.updateType != 0;
-    if (console())
-        report(true, !data.pending.isEmpty() && forced, QString());
-    if (data.pending.isEmpty()) {
-        recordNothingToDo(data);
-        return finish(1, !console());
+    const bool console = m_outcomes->console();
+    if (console)
+        m_outcomes->report(true, !attempt.pending.isEmpty() && attempt.forced(), QString());
+    if (attempt.pending.isEmpty()) {
+        recordNothingToDo(attempt);
+        return m_outcomes->finish(1, !console);
     }
-    if (!forced && !console()) {
+    if (!attempt.forced() && !console) {
         CUpdateNotice notice;
-        notice.setVersion(data.description.version);
-        if (notice.exec() != QDialog::Accepted)
-            return finish(1, true);
+        notice.setVersion(attempt.fetched.description.version);
+        if (notice.exec() != QDialog::Accepted) {
+            qCInfo(lcRun, "the user put the update off");
+            return m_outcomes->finish(1, true);
+        }
     }
-    return applyPending(data);
+    return applyPending(attempt);
+}
+
+// The installation already is this release: its list, and a signed release's Sequence.
+// Not checked: a record that cannot be written leaves the outcome as it is.
+void UpdateDriver::recordNothingToDo(const Attempt &attempt)
+{
+    fileops::writeAtomically(m_config.installDir.absoluteFilePath(UpdateNames::record()),
+                             attempt.fetched.list);
+    const VerifiedRelease &release = attempt.fetched.release;
+    if (!release.isNull())
+        fileops::writeAtomically(appliedSequencePath(m_config.installDir),
+                                 appliedSequenceBytes(release.sequence()));
 }
 
 // The worker records the list itself as the last step of its commit.
-UpdateDriver::Outcome UpdateDriver::applyPending(const AttemptData &data)
+Outcome UpdateDriver::applyPending(const Attempt &attempt)
 {
-    const bool forced = data.description.updateType != 0;
     DownloadOptions options;
-    options.record = data.list;
-    options.release = data.release;
-    options.sslConfiguration = m_sslConfiguration;
+    options.record = attempt.fetched.list;
+    options.release = attempt.fetched.release;
+    options.sslConfiguration = m_fetch.sslConfiguration();
     options.connections = m_config.connections;
-    CDownloadThread worker(data.description.baseUrl, m_config.cacheDir, m_config.installDir,
-                           data.pending.values(), options);
-    waitForWorker(worker, !console() || forced);
+    CDownloadThread worker(attempt.fetched.description.baseUrl, m_config.cacheDir,
+                           m_config.installDir, attempt.pending.values(), options);
+    waitForWorker(worker, !m_outcomes->console() || attempt.forced());
     QObject::disconnect(&worker, nullptr, nullptr, nullptr);
     if (worker.success())
-        return finish(0, !console() || forced);
-    return workerFailure(worker.errorText(), forced);
+        return m_outcomes->finish(0, !m_outcomes->console() || attempt.forced());
+    return m_outcomes->workerFailure(worker.errorText(), attempt.forced());
 }
 
 void UpdateDriver::waitForWorker(CDownloadThread &worker, bool showProgress)
@@ -204,9 +191,10 @@ void UpdateDriver::waitForWorker(CDownloadThread &worker, bool showProgress)
     worker.wait();
 }
 
-bool UpdateDriver::fetch(const QString &address, QByteArray *body, QString *error)
+int runUpdater(DriverSettings settings)
 {
-    return sendHttpRequest(&m_manager, QUrl(address), body, error, m_settings.requestTimeoutSeconds,
-                           {}, QByteArrayLiteral("GET"), {}, nullptr,
-                           m_sslConfiguration ? &*m_sslConfiguration : nullptr);
+    initUiResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon")));
+    UpdateDriver driver(std::move(settings));
+    return driver.run();
 }

@@ -4,11 +4,7 @@
 #include <QDir>
 
 InstanceGuard::InstanceGuard(const QString &appDirPath)
-    : m_segment(keyFor(appDirPath))
-#ifndef Q_OS_WIN
-      ,
-      m_lock(lockPathFor(appDirPath))
-#endif
+    : m_segment(keyFor(appDirPath)), m_lock(lockPathFor(appDirPath))
 {}
 
 QString InstanceGuard::keyFor(const QString &appDirPath)
@@ -16,7 +12,6 @@ QString InstanceGuard::keyFor(const QString &appDirPath)
     return appDirPath + QStringLiteral("update_singleton");
 }
 
-#ifndef Q_OS_WIN
 QString InstanceGuard::lockPathFor(const QString &appDirPath)
 {
     const QByteArray name =
@@ -24,11 +19,9 @@ QString InstanceGuard::lockPathFor(const QString &appDirPath)
     return QDir::temp().absoluteFilePath(
         QStringLiteral("update_singleton_%1.lock").arg(QString::fromLatin1(name)));
 }
-#endif
 
 bool InstanceGuard::acquire()
 {
-#ifndef Q_OS_WIN
     switch (m_lock.tryLock()) {
     case ProcessLock::Result::Acquired:
         // We hold the lock, so a segment that still exists was left by a killed updater.
@@ -38,13 +31,15 @@ bool InstanceGuard::acquire()
         break;
     case ProcessLock::Result::HeldElsewhere:
         return false;
-    case ProcessLock::Result::Unusable:
-        break; // e.g. no temp folder: the segment alone decides
+    case ProcessLock::Result::Unusable: // e.g. no temp folder: the segment alone decides
+    case ProcessLock::Result::NotNeeded:
+        break;
     }
-#endif
     if (m_segment.attach(QSharedMemory::ReadWrite) ||
         m_segment.error() == QSharedMemory::AlreadyExists)
         return false;
+    // Not checked: a segment that cannot be made guards nothing, and the run goes on as the
+    // only one that got this far.
     m_segment.create(1, QSharedMemory::ReadWrite);
     return true;
 }

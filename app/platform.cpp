@@ -1,6 +1,9 @@
 #include "platform.h"
 
+#include "runmode.h"
+
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <cstdio>
@@ -52,8 +55,7 @@ bool modeNeedsNoWindow(int argc, char **argv)
         i += qtOptionSpan(argv[i]);
     if (i >= argc)
         return false;
-    const QByteArray mode = QByteArray(argv[i]).toLower();
-    return mode == "console" || mode == "restart";
+    return runModeOf(QString::fromLocal8Bit(argv[i])) != RunMode::Windowed;
 }
 
 QtMessageHandler previousHandler = nullptr;

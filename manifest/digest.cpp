@@ -1,14 +1,14 @@
 #include "digest.h"
 
+#include "filehash.h"
+#include "fileops.h"
+
 #include <QCryptographicHash>
-#include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
 namespace {
-
-// Large enough to keep the hash busy, small enough to keep memory flat for any file size.
-constexpr qint64 ChunkSize = 1024 * 1024;
 
 quint32 littleEndianWord(const QByteArray &bytes, int offset)
 {
@@ -38,22 +38,11 @@ QByteArray digestText(QByteArray data)
 
 bool fileDigestText(const QString &path, QByteArray *digest)
 {
-    // Unbuffered: QFile's own buffer would only add a copy of every chunk.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    ContentHash hash;
+    if (!hashFile(path, &hash))
         return false;
-    QCryptographicHash hash(QCryptographicHash::Md5);
-    QByteArray buffer(int(ChunkSize), Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = file.read(buffer.data(), ChunkSize);
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        hash.addData(buffer.constData(), int(got));
-    }
     if (digest)
-        *digest = digestTextFromMd5(hash.result());
+        *digest = digestTextFromMd5(hash.md5());
     return true;
 }
 
@@ -61,4 +50,15 @@ bool fileMatchesDigest(QString path, QByteArray digest)
 {
     QByteArray actual;
     return fileDigestText(path, &actual) && actual == digest;
+}
+
+bool fileMatchesEntry(const QString &path, const ManifestEntry &entry, const QByteArray &sha256Hex)
+{
+    if (fileops::kindOf(path) != fileops::Kind::File || QFileInfo(path).size() != entry.size)
+        return false;
+    ContentHash hash(!sha256Hex.isEmpty());
+    if (!hashFile(path, &hash) || hash.size() != entry.size ||
+        digestTextFromMd5(hash.md5()) != entry.md5)
+        return false;
+    return sha256Hex.isEmpty() || hash.sha256().toHex() == sha256Hex.toLower();
 }

@@ -1,6 +1,5 @@
 #include "manifest.h"
 
-#include <QStringList>
 #include <QTextCodec>
 
 #include <algorithm>
@@ -96,24 +95,4 @@ QString normaliseManifestPath(const QString &rawPath)
     if (path.startsWith(QLatin1Char('/')))
         path.remove(0, 1);
     return path;
-}
-
-bool isContainedRelativePath(const QString &path)
-{
-    if (path.isEmpty() || path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\')))
-        return false;
-    if (path.contains(QLatin1Char(':')))
-        return false;
-    bool namesSomething = false;
-    QString slashed = path;
-    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QStringList parts = slashed.split(QLatin1Char('/'));
-    for (const QString &part : parts) {
-        if (part == QLatin1String(".."))
-            return false;
-        if (!part.isEmpty() && part != QLatin1String("."))
-            namesSomething = true;
-    }
-    // "." or "./" would resolve to the folder itself, which is no file of the list.
-    return namesSomething;
 }

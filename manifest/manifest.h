@@ -32,7 +32,3 @@ Manifest parseManifest(QByteArray text, QTextCodec *pathCodec);
 
 // Normalises a list's path field: backslashes become slashes, one leading slash is dropped.
 QString normaliseManifestPath(const QString &rawPath);
-
-// True when a normalised path stays inside the folder it is resolved against:
-// not empty, not absolute, no drive letter or ':' anywhere, no ".." component.
-bool isContainedRelativePath(const QString &path);

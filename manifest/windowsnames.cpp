@@ -1,5 +1,7 @@
 #include "windowsnames.h"
 
+#include "fileops.h"
+
 #include <QStringList>
 
 namespace {
@@ -63,4 +65,18 @@ bool isWindowsSafePath(const QString &path, QString *reason)
         return false;
     }
     return true;
+}
+
+bool isShortNameAlias(const QDir &installDir, const QString &path)
+{
+    QString prefix;
+    for (const QString &name : path.split(QLatin1Char('/'))) {
+        prefix += prefix.isEmpty() ? name : QLatin1Char('/') + name;
+        if (!name.contains(QLatin1Char('~')))
+            continue;
+        const QString stored = fileops::storedName(installDir.absoluteFilePath(prefix));
+        if (!stored.isEmpty() && stored.compare(name, Qt::CaseInsensitive) != 0)
+            return true;
+    }
+    return false;
 }

@@ -1,6 +1,7 @@
 #include "httprequest.h"
 
 #include "tlsconfig.h"
+#include "updatelog.h"
 
 #include <QEventLoop>
 #include <QNetworkAccessManager>
@@ -73,6 +74,7 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
 
     TlsErrorLog tlsErrors;
     tlsErrors.watch(reply);
+    qCInfo(lcNet, "%s %s", verb.constData(), qUtf8Printable(requestUrl.toString()));
     const bool finished = waitForReply(reply, timeoutSeconds);
     bool succeeded = false;
     if (!finished) {
@@ -94,6 +96,9 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
             *errorMessage = tlsErrors.explain(reply->errorString());
         }
     }
+    qCInfo(lcNet, "%s: %s", qUtf8Printable(requestUrl.fileName()),
+           succeeded ? qUtf8Printable(QStringLiteral("HTTP 200, %1 bytes").arg(replyBody->size()))
+                     : qUtf8Printable(*errorMessage));
     reply->deleteLater();
     return succeeded;
 }

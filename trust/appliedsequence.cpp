@@ -1,7 +1,8 @@
 #include "appliedsequence.h"
 
+#include "updatenames.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -12,7 +13,7 @@ constexpr qint64 MaximumSize = 64;
 
 QString appliedSequencePath(const QDir &installDir)
 {
-    return installDir.absoluteFilePath(QStringLiteral("update_sequence.info"));
+    return installDir.absoluteFilePath(UpdateNames::appliedSequence());
 }
 
 qint64 readAppliedSequence(const QDir &installDir, bool *valid)
@@ -34,11 +35,4 @@ qint64 readAppliedSequence(const QDir &installDir, bool *valid)
 QByteArray appliedSequenceBytes(qint64 sequence)
 {
     return QByteArray::number(sequence) + '\n';
-}
-
-bool writeAppliedSequence(const QDir &installDir, qint64 sequence)
-{
-    QSaveFile file(appliedSequencePath(installDir));
-    const QByteArray bytes = appliedSequenceBytes(sequence);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }

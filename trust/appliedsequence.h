@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QString>
 
-// The Sequence of the last signed release applied here, kept as "update_sequence.info"
-// beside "update_md5.info" in the installation folder and written together with it.
+// The Sequence of the last signed release applied here, kept as UpdateNames::appliedSequence()
+// beside the record in the installation folder and written together with it.
 // A description with a lower Sequence is a rollback and is refused.
 
 QString appliedSequencePath(const QDir &installDir);
@@ -17,6 +17,3 @@ qint64 readAppliedSequence(const QDir &installDir, bool *valid = nullptr);
 
 // The file's content: the number in decimal and LF.
 QByteArray appliedSequenceBytes(qint64 sequence);
-
-// Replaces the record in one step (written beside it, then renamed).
-bool writeAppliedSequence(const QDir &installDir, qint64 sequence);

@@ -13,7 +13,11 @@ const QString ExpiresKey = QStringLiteral("Release/Expires");
 
 ReleaseSection readReleaseSection(const QString &iniPath)
 {
-    const QSettings ini(iniPath, QSettings::IniFormat);
+    return readReleaseSection(QSettings(iniPath, QSettings::IniFormat));
+}
+
+ReleaseSection readReleaseSection(const QSettings &ini)
+{
     ReleaseSection section;
     bool ok = false;
     const qint64 sequence = ini.value(SequenceKey).toString().trimmed().toLongLong(&ok);

@@ -23,6 +23,7 @@ struct ReleaseSection
 // Reads the section with Qt's INI reading, as the updater reads the rest of update.ini.
 // A Sequence that is no positive number reads as 0 (absent).
 ReleaseSection readReleaseSection(const QString &iniPath);
+ReleaseSection readReleaseSection(const QSettings &ini);
 // Writes the section's keys into `ini`; Expires only when set.
 void writeReleaseSection(QSettings &ini, const ReleaseSection &section);
 

@@ -3,95 +3,97 @@
 #include "signaturefile.h"
 #include "trustmessages.h"
 
-#include <QFileInfo>
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryFile>
 
-QString signatureUrl(const QString &url)
-{
-    return url + QStringLiteral("/update.ini.sig");
-}
+namespace {
 
-QString sha256ListUrl(const QString &baseUrl)
+bool failWith(const QString &message, QString *error)
 {
-    return baseUrl + QStringLiteral("/sha256.txt");
-}
-
-bool ReleaseVerifier::fail(const QString &message)
-{
-    m_error = message;
+    *error = message;
     return false;
 }
 
-bool ReleaseVerifier::setPublicKeys(const QString &configValue)
+bool checkSection(const ReleaseSection &section, qint64 floorSequence, const QDateTime &now,
+                  QString *error)
+{
+    if (!section.hasSequence())
+        return failWith(TrustMessages::sequenceMissing(), error);
+    if (section.sequence < floorSequence)
+        return failWith(TrustMessages::sequenceRollback(section.sequence, floorSequence), error);
+    if (!section.hasExpiry())
+        return true;
+    if (!section.expires.isValid())
+        return failWith(TrustMessages::expiresInvalid(section.expiresText), error);
+    if (section.expires <= now)
+        return failWith(TrustMessages::expired(
+                            section.expires.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))),
+                        error);
+    return true;
+}
+
+} // namespace
+
+bool ReleaseVerifier::setPublicKeys(const QStringList &configValues, QString *error)
 {
     QList<PublicKey> keys;
-    for (const QString &text : configValue.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const PublicKey key = PublicKey::fromBase64(text.trimmed().toLatin1());
+    for (const QString &value : configValues) {
+        const QString text = value.trimmed();
+        if (text.isEmpty())
+            continue;
+        const PublicKey key = PublicKey::fromBase64(text.toLatin1());
         if (key.isNull())
-            return fail(TrustMessages::publicKeyInvalid(text.trimmed()));
+            return failWith(TrustMessages::publicKeyInvalid(text), error);
         keys.append(key);
     }
     if (keys.isEmpty())
-        return fail(TrustMessages::publicKeyInvalid(configValue));
+        return failWith(TrustMessages::publicKeyInvalid(configValues.join(QLatin1Char(','))),
+                        error);
     m_keys = keys;
     return true;
 }
 
-bool ReleaseVerifier::checkSignature(const QByteArray &description, const QByteArray &signatureFile)
+bool ReleaseVerifier::verifyDescription(const QByteArray &description,
+                                        const QByteArray &signatureFile, const QString &url,
+                                        qint64 floorSequence, VerifiedRelease *release,
+                                        QString *error, const QDateTime &now) const
+{
+    return checkSignature(description, signatureFile, error) &&
+           checkRelease(description, url, floorSequence, release, error, now);
+}
+
+bool ReleaseVerifier::checkSignature(const QByteArray &description, const QByteArray &signatureFile,
+                                     QString *error) const
 {
     switch (::checkSignature(description, signatureFile, m_keys)) {
     case SignatureCheck::Valid:
         return true;
     case SignatureCheck::Missing:
-        return fail(TrustMessages::signatureMissing());
+        return failWith(TrustMessages::signatureMissing(), error);
     case SignatureCheck::UnknownKey:
-        return fail(TrustMessages::unknownKey());
+        return failWith(TrustMessages::unknownKey(), error);
     case SignatureCheck::Invalid:
         break;
     }
-    return fail(TrustMessages::signatureInvalid());
+    return failWith(TrustMessages::signatureInvalid(), error);
 }
 
-bool ReleaseVerifier::checkRelease(const QString &storedDescriptionPath, qint64 appliedSequence,
+// QSettings reads only files: the verified bytes go into a temporary file of this user's own
+// (the cache's copy could be replaced by another local writer between the check and the read).
+bool ReleaseVerifier::checkRelease(const QByteArray &description, const QString &url,
+                                   qint64 floorSequence, VerifiedRelease *release, QString *error,
                                    const QDateTime &now)
 {
-    m_release = readReleaseSection(storedDescriptionPath);
-    if (!m_release.hasSequence())
-        return fail(TrustMessages::sequenceMissing());
-    if (m_release.sequence < appliedSequence)
-        return fail(TrustMessages::sequenceRollback(m_release.sequence, appliedSequence));
-    if (!m_release.hasExpiry())
-        return true;
-    if (!m_release.expires.isValid())
-        return fail(TrustMessages::expiresInvalid(m_release.expiresText));
-    if (m_release.expires <= now)
-        return fail(TrustMessages::expired(
-            m_release.expires.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss 'UTC'"))));
-    return true;
-}
-
-bool ReleaseVerifier::checkMd5List(const QByteArray &listBytes)
-{
-    if (m_release.md5List.isEmpty() || sha256Hex(listBytes) != m_release.md5List.toLower())
-        return fail(TrustMessages::md5ListMismatch());
-    return true;
-}
-
-bool ReleaseVerifier::checkSha256List(const QByteArray &listBytes)
-{
-    if (m_release.sha256List.isEmpty() || sha256Hex(listBytes) != m_release.sha256List.toLower())
-        return fail(TrustMessages::sha256ListMismatch());
-    m_sha256List = parseSha256List(listBytes);
-    m_listsChecked = true;
-    return true;
-}
-
-bool ReleaseVerifier::checkFile(const QString &path, const QByteArray &sha256Hex)
-{
-    const QString fileName = QFileInfo(path).fileName();
-    const auto listed = m_sha256List.constFind(path);
-    if (listed == m_sha256List.constEnd())
-        return fail(TrustMessages::fileNotInSha256List(fileName));
-    if (sha256Hex.isEmpty() || listed.value().toLower() != sha256Hex.toLower())
-        return fail(TrustMessages::fileSha256Mismatch(fileName));
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(description) != description.size() || !copy.flush())
+        return failWith(QCoreApplication::translate("QObject", "创建文件[%1]失败:%2")
+                            .arg(copy.fileName(), copy.errorString()),
+                        error);
+    const QSettings ini(copy.fileName(), QSettings::IniFormat);
+    const ReleaseSection section = readReleaseSection(ini);
+    if (!checkSection(section, floorSequence, now, error))
+        return false;
+    *release = VerifiedRelease::described(readUpdateDescription(ini, url), description, section);
     return true;
 }

@@ -7,6 +7,7 @@
 #include "releasesection.h"
 #include "sha256.h"
 #include "signaturefile.h"
+#include "updatenames.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -29,8 +30,8 @@ bool releaseSectionFor(const PublishOptions &options, const QString &live,
     }
     section->sequence = options.sequence > 0 ? options.sequence : previous + 1;
     const QDir folder(folderPath);
-    section->md5List = sha256Hex(readAll(folder.absoluteFilePath(QStringLiteral("md5.txt"))));
-    section->sha256List = sha256Hex(readAll(folder.absoluteFilePath(QStringLiteral("sha256.txt"))));
+    section->md5List = sha256Hex(readAll(folder.absoluteFilePath(UpdateNames::md5List())));
+    section->sha256List = sha256Hex(readAll(folder.absoluteFilePath(UpdateNames::sha256List())));
     if (options.expiresDays > 0)
         section->expiresText =
             expiresTextFor(QDateTime::currentDateTimeUtc().addDays(options.expiresDays));
@@ -77,8 +78,8 @@ bool writeDescription(const PublishOptions &options, const QString &folderPath,
                       PublishResult *result, QString *error)
 {
     const QDir root(options.serverRoot);
-    const QString live = root.absoluteFilePath(QStringLiteral("update.ini"));
-    const QString signatures = live + QStringLiteral(".sig");
+    const QString live = root.absoluteFilePath(UpdateNames::description());
+    const QString signatures = root.absoluteFilePath(UpdateNames::signature());
     const QString temporary = live + QStringLiteral(".publishing");
     const bool signing = !options.signingKeys.isEmpty();
     ReleaseSection section;

@@ -1,8 +1,11 @@
 #include "publisher.h"
 
+#include "fileops.h"
 #include "manifest.h"
+#include "pathrules.h"
 #include "publishfiles.h"
 #include "releasescan.h"
+#include "updatenames.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,21 +45,7 @@ bool checkOptions(const PublishOptions &options, const QString &target, QString 
 // itself for thousands of small files; the staging folder is checked and swapped in whole.
 bool copyFile(const QString &from, const QString &to)
 {
-    QFile source(from);
-    QFile target(to);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-        !target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        return false;
-    QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = source.read(buffer.data(), buffer.size());
-        if (got < 0)
-            return false;
-        if (got == 0)
-            return target.setPermissions(PublicFile);
-        if (target.write(buffer.constData(), got) != got)
-            return false;
-    }
+    return fileops::copyFile(from, to) && QFile::setPermissions(to, PublicFile);
 }
 
 bool copyRelease(const QList<ReleaseFile> &files, const QString &staging, QString *error)
@@ -96,7 +85,7 @@ bool writeSha256List(const PublishOptions &options, const QList<ReleaseFile> &fi
     if (options.signingKeys.isEmpty())
         return true;
     QByteArray list;
-    const QString path = QDir(folderPath).absoluteFilePath(QStringLiteral("sha256.txt"));
+    const QString path = QDir(folderPath).absoluteFilePath(UpdateNames::sha256List());
     if (!composeSha256List(files, folderPath, &list, error))
         return false;
     if (readAll(path) == list || replaceFile(path, list))
@@ -115,7 +104,7 @@ bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &fi
     QDir(staging).removeRecursively();
     const bool ok =
         QDir().mkpath(staging) && copyRelease(files, staging, error) &&
-        writeAll(QDir(staging).absoluteFilePath(QStringLiteral("md5.txt")), composeList(files)) &&
+        writeAll(QDir(staging).absoluteFilePath(UpdateNames::md5List()), composeList(files)) &&
         verifyPublishedFolder(staging, options.codec, files.size(), error) &&
         writeSha256List(options, files, staging, error) && goLive(staging, target, error);
     if (!ok) {
@@ -150,7 +139,7 @@ bool publishRelease(const PublishOptions &options, PublishResult *result, QStrin
     const bool exists = QFileInfo(target).isDir() && !QDir(target).isEmpty();
     QString ignored;
     result->unchanged = exists &&
-                        readAll(QDir(target).absoluteFilePath(QStringLiteral("md5.txt"))) == list &&
+                        readAll(QDir(target).absoluteFilePath(UpdateNames::md5List())) == list &&
                         verifyPublishedFolder(target, options.codec, files.size(), &ignored);
     if (exists && !result->unchanged && !options.replaceExisting) {
         *error = QStringLiteral("%1 already holds another version; published folders must not "

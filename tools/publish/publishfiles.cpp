@@ -1,13 +1,8 @@
 #include "publishfiles.h"
 
-#include <QDir>
+#include "fileops.h"
+
 #include <QFile>
-
-#include <cstdio>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 QByteArray readAll(const QString &path)
 {
@@ -22,19 +17,9 @@ bool writeAll(const QString &path, const QByteArray &bytes)
            file.write(bytes) == bytes.size() && file.flush() && file.setPermissions(PublicFile);
 }
 
-// Unlike QFile::rename this replaces an existing file in one step. On Windows the C library's
-// rename refuses an existing target and takes ANSI names; the wide API does neither.
 bool renamePath(const QString &from, const QString &to)
 {
-#ifdef Q_OS_WIN
-    const QString nativeFrom = QDir::toNativeSeparators(from);
-    const QString nativeTo = QDir::toNativeSeparators(to);
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(nativeFrom.utf16()),
-                       reinterpret_cast<const wchar_t *>(nativeTo.utf16()),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
+    return fileops::replace(from, to);
 }
 
 bool replaceFile(const QString &path, const QByteArray &bytes)
@@ -42,6 +27,6 @@ bool replaceFile(const QString &path, const QByteArray &bytes)
     const QString temporary = path + QStringLiteral(".publishing");
     if (writeAll(temporary, bytes) && renamePath(temporary, path))
         return true;
-    QFile::remove(temporary);
+    QFile::remove(temporary); // a left-over is replaced by the next publishing
     return false;
 }

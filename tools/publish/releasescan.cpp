@@ -3,6 +3,8 @@
 #include "digest.h"
 #include "listformat.h"
 #include "manifest.h"
+#include "pathrules.h"
+#include "updatenames.h"
 #include "windowsnames.h"
 
 #include <QDir>
@@ -67,18 +69,14 @@ QStringList ExcludeRules::alwaysExcluded()
 {
     // With the names an interrupted update leaves: its journal, the previous and the
     // earlier old version (NAME.~pv, NAME.~od), a staged new file (.~nwN) and a file
-    // being replaced in one step (NAME.~nw); and the cache's folder of partial downloads.
-    return {QStringLiteral("update_md5.info"),
-            QStringLiteral("update_sequence.info"),
-            QStringLiteral("update_md5.info.journal"),
-            QStringLiteral("*.old"),
-            QStringLiteral("*.~pv"),
-            QStringLiteral("*.~od"),
-            QStringLiteral(".~nw*"),
-            QStringLiteral("*.~nw"),
-            QStringLiteral(".~partial"),
-            QStringLiteral("system.cfg"),
-            QStringLiteral("update-signing.key")};
+    // being replaced in one step (NAME.~nw); and the cache's folders of partial downloads
+    // and of the log.
+    return {UpdateNames::record(),        UpdateNames::appliedSequence(),
+            UpdateNames::journal(),       QLatin1Char('*') + UpdateNames::oldSuffix(),
+            QStringLiteral("*.~pv"),      QStringLiteral("*.~od"),
+            QStringLiteral(".~nw*"),      QStringLiteral("*.~nw"),
+            UpdateNames::partialFolder(), UpdateNames::logFolder(),
+            QStringLiteral("system.cfg"), QStringLiteral("update-signing.key")};
 }
 
 ExcludeRules::ExcludeRules(const QStringList &patterns)

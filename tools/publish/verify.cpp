@@ -3,6 +3,7 @@
 #include "digest.h"
 #include "listformat.h"
 #include "manifest.h"
+#include "updatenames.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,7 @@ bool verifyPublishedFolder(const QString &folderPath, QTextCodec *codec, int exp
                            QString *error)
 {
     const QDir folder(folderPath);
-    QFile list(folder.absoluteFilePath(QStringLiteral("md5.txt")));
+    QFile list(folder.absoluteFilePath(UpdateNames::md5List()));
     if (!list.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read back %1").arg(list.fileName());
         return false;

@@ -4,9 +4,11 @@
 #include "digest.h"
 #include "listformat.h"
 #include "manifest.h"
+#include "pathrules.h"
 #include "publishfiles.h"
 #include "releaseverifier.h"
 #include "trustmessages.h"
+#include "updatenames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,44 +23,49 @@ QString clientSays(const QString &message)
     return QStringLiteral(" (clients report: %1)").arg(message);
 }
 
-void checkDescription(const QString &root, ReleaseVerifier *verifier, VerifyReport *report)
+// The description as a client checks it; `release` holds its [Release] section when it passes.
+void checkDescription(const QString &root, const ReleaseVerifier &verifier,
+                      VerifiedRelease *release, VerifyReport *report)
 {
     const QDir dir(root);
-    const QString iniPath = dir.absoluteFilePath(QStringLiteral("update.ini"));
-    const QString sigPath = dir.absoluteFilePath(QStringLiteral("update.ini.sig"));
+    const QByteArray description = readAll(dir.absoluteFilePath(UpdateNames::description()));
+    const QString sigPath = dir.absoluteFilePath(UpdateNames::signature());
+    QString error;
     if (!QFileInfo::exists(sigPath))
         report->problems << QStringLiteral("update.ini.sig is missing");
-    else if (!verifier->checkSignature(readAll(iniPath), readAll(sigPath)))
+    else if (!verifier.checkSignature(description, readAll(sigPath), &error))
         report->problems << QStringLiteral("update.ini.sig does not verify update.ini with the "
                                            "given key") +
-                                clientSays(verifier->errorString());
+                                clientSays(error);
     else
         report->facts << QStringLiteral("signature verified");
-    if (!verifier->checkRelease(iniPath, 0)) {
+    if (!ReleaseVerifier::checkRelease(description, QString(), 0, release, &error)) {
         report->problems << QStringLiteral("[Release] of update.ini is not acceptable") +
-                                clientSays(verifier->errorString());
+                                clientSays(error);
         return;
     }
-    const ReleaseSection release = verifier->release();
-    report->facts << QStringLiteral("Sequence %1").arg(release.sequence)
-                  << (release.hasExpiry() ? QStringLiteral("expires %1").arg(release.expiresText)
+    const ReleaseSection section = release->section();
+    report->facts << QStringLiteral("Sequence %1").arg(section.sequence)
+                  << (section.hasExpiry() ? QStringLiteral("expires %1").arg(section.expiresText)
                                           : QStringLiteral("no expiry"));
 }
 
 void checkLists(const QDir &folder, const QByteArray &md5Bytes, const QByteArray &shaBytes,
-                ReleaseVerifier *verifier, VerifyReport *report)
+                const VerifiedRelease &release, VerifyReport *report)
 {
-    if (!verifier->checkMd5List(md5Bytes))
-        report->problems << QStringLiteral("%1 does not match Md5List of update.ini")
-                                    .arg(folder.absoluteFilePath(QStringLiteral("md5.txt"))) +
-                                clientSays(verifier->errorString());
-    if (!QFileInfo::exists(folder.absoluteFilePath(QStringLiteral("sha256.txt"))))
-        report->problems << QStringLiteral("%1 is missing")
-                                .arg(folder.absoluteFilePath(QStringLiteral("sha256.txt")));
-    else if (!verifier->checkSha256List(shaBytes))
-        report->problems << QStringLiteral("%1 does not match Sha256List of update.ini")
-                                    .arg(folder.absoluteFilePath(QStringLiteral("sha256.txt"))) +
-                                clientSays(verifier->errorString());
+    const QString md5Path = folder.absoluteFilePath(UpdateNames::md5List());
+    const QString shaPath = folder.absoluteFilePath(UpdateNames::sha256List());
+    QString error;
+    if (!release.checkMd5List(md5Bytes, &error))
+        report->problems << QStringLiteral("%1 does not match Md5List of update.ini").arg(md5Path) +
+                                clientSays(error);
+    VerifiedRelease withFiles;
+    if (!QFileInfo::exists(shaPath))
+        report->problems << QStringLiteral("%1 is missing").arg(shaPath);
+    else if (!release.withSha256List(shaBytes, &withFiles, &error))
+        report->problems
+            << QStringLiteral("%1 does not match Sha256List of update.ini").arg(shaPath) +
+                   clientSays(error);
 }
 
 QString fileProblem(const QDir &folder, const ManifestEntry &entry, const Sha256List &sha256)
@@ -110,22 +117,23 @@ VerifyReport verifyPublishedRelease(const QString &root, const QList<PublicKey> 
                                     QTextCodec *codec)
 {
     VerifyReport report;
-    const QString iniPath = QDir(root).absoluteFilePath(QStringLiteral("update.ini"));
+    const QString iniPath = QDir(root).absoluteFilePath(UpdateNames::description());
     if (!QFileInfo(iniPath).isFile()) {
         report.problems << QStringLiteral("%1 is missing").arg(iniPath);
         return report;
     }
     ReleaseVerifier verifier;
     verifier.setPublicKeys(keys);
-    checkDescription(root, &verifier, &report);
+    VerifiedRelease release;
+    checkDescription(root, verifier, &release, &report);
     // The folder as the clients form its address: the value exactly as written.
     const QString folderName = QSettings(iniPath, QSettings::IniFormat)
                                    .value(QStringLiteral("Version/Folder"), QStringLiteral("Base"))
                                    .toString();
     const QDir folder(QDir(root).absolutePath() + QLatin1Char('/') + folderName);
-    const QByteArray md5Bytes = readAll(folder.absoluteFilePath(QStringLiteral("md5.txt")));
-    const QByteArray shaBytes = readAll(folder.absoluteFilePath(QStringLiteral("sha256.txt")));
-    checkLists(folder, md5Bytes, shaBytes, &verifier, &report);
+    const QByteArray md5Bytes = readAll(folder.absoluteFilePath(UpdateNames::md5List()));
+    const QByteArray shaBytes = readAll(folder.absoluteFilePath(UpdateNames::sha256List()));
+    checkLists(folder, md5Bytes, shaBytes, release, &report);
     // Decoded with the clients' code page itself: through the local one, a list written for
     // another code page would lose or change the names it cannot represent.
     checkFiles(folder, parseManifest(md5Bytes, codec), parseSha256List(shaBytes, codec), &report);

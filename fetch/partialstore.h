@@ -25,17 +25,14 @@ struct PartialInfo
 };
 
 // The bodies of transfers in progress, and of transfers that broke off, in a folder of the
-// cache that no listed path may enter (".~partial"). Each listed file has two fixed names
-// there, derived from its list path: NAME.part (the body) and NAME.info (a PartialInfo).
-// A body gets its listed name only after its checks; it is never applied from here.
+// cache that no listed path may enter (UpdateNames::partialFolder()). Each listed file has
+// two fixed names there, derived from its list path: NAME.part (the body) and NAME.info (a
+// PartialInfo). A body gets its listed name only after its checks; it is never applied from
+// here.
 class PartialStore
 {
 public:
     explicit PartialStore(const QDir &cacheDir);
-
-    static QString folderName();
-    // True when `listedPath` would lie in the store's folder (letter case aside).
-    bool holds(const QString &listedPath) const;
 
     QString bodyPath(const QString &listedPath) const;
     QString infoPath(const QString &listedPath) const;
@@ -50,7 +47,6 @@ public:
 private:
     QString stemOf(const QString &listedPath) const;
 
-    QString m_cacheDir;
     QString m_folder;
     bool m_folderMade = false;
 };

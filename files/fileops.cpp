@@ -2,6 +2,9 @@
 // fileops_posix.cpp and fileops_win.cpp.
 #include "fileops.h"
 
+#include "fileops_p.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -32,17 +35,37 @@ QString temporarySuffix()
     return QStringLiteral(".~nw");
 }
 
-bool copyFlushed(const QString &from, const QString &to)
+bool isRegularFileInside(const QString &folder, const QString &relativePath)
+{
+    QString root = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!root.endsWith(QLatin1Char('/')))
+        root += QLatin1Char('/');
+    const QString path = QDir::cleanPath(root + relativePath);
+    if (relativePath.isEmpty() || QDir::isAbsolutePath(relativePath) ||
+        relativePath.contains(QLatin1Char(':')) || !path.startsWith(root))
+        return false;
+    return kindOf(path) == Kind::File && isDiskFile(path);
+}
+
+bool copyFile(const QString &from, const QString &to)
 {
     QFile source(from);
     QFile target(to);
-    if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!openSequential(source) ||
+        !target.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return false;
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-        return false;
-    const bool copied = copyContent(source, target);
+    const bool copied = copyContent(source, target) && target.setPermissions(source.permissions());
     target.close();
-    if (copied && flushFile(to))
+    if (!copied)
+        remove(to);
+    return copied;
+}
+
+bool copyFlushed(const QString &from, const QString &to)
+{
+    if (!copyFile(from, to))
+        return false;
+    if (flushFile(to))
         return true;
     remove(to);
     return false;
@@ -51,7 +74,7 @@ bool copyFlushed(const QString &from, const QString &to)
 bool writeAtomically(const QString &path, const QByteArray &bytes)
 {
     const QString temporary = path + temporarySuffix();
-    remove(temporary);
+    remove(temporary); // a left-over of an interrupted write; open() below fails if it stays
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
@@ -72,7 +95,7 @@ bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp)
         return true;
     if (copyTemp.isEmpty())
         return copyFlushed(from, to);
-    remove(copyTemp);
+    remove(copyTemp); // copyFlushed below fails if it stays
     if (!copyFlushed(from, copyTemp))
         return false;
     if (exists(to) || !replace(copyTemp, to)) {

@@ -1,22 +1,18 @@
 #pragma once
 
 #include "manifest.h"
+#include "partialbody.h"
 #include "partialstore.h"
-#include "sha256.h"
 #include "tlsconfig.h"
+#include "verifiedrelease.h"
 
-#include <QCryptographicHash>
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkRequest>
 #include <QObject>
 #include <QString>
 
-#include <memory>
-
 class QNetworkAccessManager;
 class QNetworkReply;
-class ReleaseVerifier;
 
 // One listed file on its way into the cache: streamed into its partial file, checked (size,
 // MD5 and, for a signed release, SHA-256, always over the whole file) and only then renamed
@@ -29,9 +25,9 @@ public:
     // Smaller files are fetched whole every time: resuming them would save nothing.
     static constexpr qint64 ResumeMinBytes = 256 * 1024;
 
-    // `release` is null for an unsigned release; it must outlive the transfer.
+    // `release` is null for an unsigned release.
     FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
-                 ReleaseVerifier *release, QObject *parent = nullptr);
+                 const VerifiedRelease &release, QObject *parent);
     ~FileTransfer() override;
 
     // `request` carries the URL and the run's settings. False, with errorString(), when the
@@ -45,7 +41,7 @@ public:
     QFileInfo target() const { return m_target; }
     QNetworkAccessManager *manager() const { return m_manager; }
     // Bytes of the file at hand so far, a resumed beginning included.
-    qint64 bytesReceived() const { return m_bodyBytes; }
+    qint64 bytesReceived() const { return m_body.size(); }
     // Empty after success: the file is in the cache under its listed name.
     QString errorString() const { return m_error; }
 
@@ -56,25 +52,22 @@ signals:
 
 private:
     // What happens with the body of the current response.
-    enum class Body { Undecided, Take, Skip, Restart };
+    enum class Decision { Undecided, Take, Skip, Restart };
 
     qint64 resumableBytes();
-    bool openBody(qint64 offset);
-    bool hashBeginning();
-    void resetHashes();
+    bool openBody(qint64 keep);
     void send();
-    Body decideBody();
+    Decision decideBody();
     bool continuesPartial() const;
-    bool takeWholeBody();
+    void takeWholeBody();
     void rememberValidator();
     void onReadyRead();
     bool storeChunk(const char *data, qint64 size);
-    void startWriteBack();
     void onDownloadProgress(qint64 received, qint64 total);
     void onFinished();
     bool retryWhole();
-    QString checkTransfer();
-    QString checkDigests();
+    bool checkTransfer(QString *error);
+    bool checkDigests(QString *error);
     QString networkError() const;
     QString message(const char *text) const;
     void finish(const QString &error);
@@ -83,20 +76,15 @@ private:
     ManifestEntry m_entry;
     QFileInfo m_target;
     PartialStore *m_store;
-    ReleaseVerifier *m_release;
+    VerifiedRelease m_release;
+    PartialBody m_body;
     QNetworkAccessManager *m_manager = nullptr;
     QNetworkRequest m_request;
     qint64 m_readBufferBytes = 0;
     QNetworkReply *m_reply = nullptr;
     TlsErrorLog m_tlsErrors;
 
-    QFile m_file;
-    QCryptographicHash m_md5{QCryptographicHash::Md5};
-    std::unique_ptr<Sha256Hash> m_sha256; // signed releases only
-    qint64 m_offset = 0;                  // bytes asked to be skipped by the current request
-    qint64 m_bodyBytes = 0;
-    qint64 m_writtenBackBytes = 0;
-    Body m_body = Body::Undecided;
+    Decision m_decision = Decision::Undecided;
     bool m_hasInfo = false; // an info file describes the body on disk
     bool m_retried = false; // a resumed transfer starts over at most once
     bool m_tooLong = false;

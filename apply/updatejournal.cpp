@@ -1,8 +1,10 @@
 #include "updatejournal.h"
 
 #include "fileops.h"
+#include "updatenames.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,7 +27,7 @@ Enum enumFromName(const QString &name, const char *const (&names)[N], bool *ok)
     return Enum(0);
 }
 
-QJsonObject entryToJson(const JournalEntry &entry)
+QJsonObject entryToJson(const JournalEntry &entry, const VerifiedRelease &release)
 {
     QJsonObject object;
     object.insert(QStringLiteral("path"), entry.file.path);
@@ -33,12 +35,13 @@ QJsonObject entryToJson(const JournalEntry &entry)
     object.insert(QStringLiteral("md5"), QString::fromLatin1(entry.file.md5));
     object.insert(QStringLiteral("previous"), QLatin1String(PreviousNames[int(entry.previous)]));
     object.insert(QStringLiteral("createdFolder"), entry.createdFolder);
-    if (!entry.sha256.isEmpty())
-        object.insert(QStringLiteral("sha256"), QString::fromLatin1(entry.sha256));
+    if (!release.isNull())
+        object.insert(QStringLiteral("sha256"),
+                      QString::fromLatin1(release.sha256Of(entry.file.path)));
     return object;
 }
 
-JournalEntry entryFromJson(const QJsonObject &object, bool *ok)
+JournalEntry entryFromJson(const QJsonObject &object, Sha256List *digests, bool *ok)
 {
     JournalEntry entry;
     entry.file.path = object.value(QStringLiteral("path")).toString();
@@ -48,17 +51,55 @@ JournalEntry entryFromJson(const QJsonObject &object, bool *ok)
     entry.previous = enumFromName<JournalEntry::Previous>(
         object.value(QStringLiteral("previous")).toString(), PreviousNames, ok);
     entry.createdFolder = object.value(QStringLiteral("createdFolder")).toString();
-    entry.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
+    const QJsonValue sha256 = object.value(QStringLiteral("sha256"));
+    if (sha256.isString())
+        digests->insert(entry.file.path, sha256.toString().toLatin1());
     if (!sizeRead || entry.file.path.isEmpty())
         *ok = false;
     return entry;
 }
 
+// The topmost folder on the way to `path` that does not exist yet, or empty.
+QString firstMissingFolder(const QString &path)
+{
+    QString missing;
+    QFileInfo folder(QFileInfo(path).absolutePath());
+    while (!folder.exists() && !folder.isRoot()) {
+        missing = folder.absoluteFilePath();
+        folder.setFile(folder.absolutePath());
+    }
+    return missing;
+}
+
 } // namespace
+
+UpdateJournal UpdateJournal::plan(const QDir &cacheDir, const QDir &installDir,
+                                  const QList<ManifestEntry> &files)
+{
+    UpdateJournal journal;
+    journal.cacheDir = QDir(cacheDir.absolutePath());
+    for (const ManifestEntry &file : files) {
+        JournalEntry entry;
+        entry.file = file;
+        const QString installed = installDir.absoluteFilePath(file.path);
+        switch (fileops::kindOf(installed)) {
+        case fileops::Kind::Missing:
+            entry.createdFolder = firstMissingFolder(installed);
+            break;
+        case fileops::Kind::File:
+            entry.previous = JournalEntry::Previous::File;
+            break;
+        default:
+            entry.previous = JournalEntry::Previous::Other;
+        }
+        journal.entries.append(entry);
+    }
+    return journal;
+}
 
 QString UpdateJournal::pathIn(const QDir &installDir)
 {
-    return installDir.absoluteFilePath(QStringLiteral("update_md5.info.journal"));
+    return installDir.absoluteFilePath(UpdateNames::journal());
 }
 
 bool UpdateJournal::existsIn(const QDir &installDir)
@@ -83,7 +124,7 @@ QByteArray UpdateJournal::toJson() const
 {
     QJsonArray list;
     for (const JournalEntry &entry : entries)
-        list.append(entryToJson(entry));
+        list.append(entryToJson(entry, release));
     QJsonObject object;
     object.insert(QStringLiteral("format"), FormatVersion);
     object.insert(QStringLiteral("state"), QLatin1String(StateNames[int(state)]));
@@ -91,8 +132,8 @@ QByteArray UpdateJournal::toJson() const
     object.insert(QStringLiteral("entries"), list);
     if (writesRecord)
         object.insert(QStringLiteral("record"), QString::fromLatin1(record.toBase64()));
-    if (sequence > 0)
-        object.insert(QStringLiteral("sequence"), QString::number(sequence));
+    if (!release.isNull())
+        object.insert(QStringLiteral("sequence"), QString::number(release.sequence()));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -107,11 +148,13 @@ bool UpdateJournal::fromJson(const QByteArray &json)
     const QJsonValue recordValue = object.value(QStringLiteral("record"));
     writesRecord = recordValue.isString();
     record = QByteArray::fromBase64(recordValue.toString().toLatin1());
-    // Absent in the journal of an unsigned release.
-    sequence = object.value(QStringLiteral("sequence")).toString().toLongLong();
     entries.clear();
+    Sha256List digests;
     const QJsonArray list = object.value(QStringLiteral("entries")).toArray();
     for (const QJsonValue &value : list)
-        entries.append(entryFromJson(value.toObject(), &ok));
+        entries.append(entryFromJson(value.toObject(), &digests, &ok));
+    // Absent in the journal of an unsigned release.
+    const qint64 sequence = object.value(QStringLiteral("sequence")).toString().toLongLong();
+    release = sequence > 0 ? VerifiedRelease::restored(sequence, digests) : VerifiedRelease();
     return ok && !cacheDir.path().isEmpty();
 }

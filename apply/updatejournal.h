@@ -1,6 +1,7 @@
 #pragma once
 
 #include "manifest.h"
+#include "verifiedrelease.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -16,7 +17,6 @@ struct JournalEntry
     ManifestEntry file;
     Previous previous = Previous::None;
     QString createdFolder; // topmost folder the update creates for an added file, or empty
-    QByteArray sha256;     // SHA-256 hex of a signed release's file; empty when unsigned
 };
 
 // The plan of an update, written durably beside "update_md5.info" before the first
@@ -28,9 +28,15 @@ struct UpdateJournal
     State state = State::Apply;
     QDir cacheDir;
     QList<JournalEntry> entries;
-    bool writesRecord = false; // the list to record as "update_md5.info" at the end
+    bool writesRecord = false; // the list to record as UpdateNames::record() at the end
     QByteArray record;
-    qint64 sequence = 0; // a signed release's Sequence, recorded with the list; 0: none
+    // A signed release: its files are checked by their SHA-256 too, and its Sequence is
+    // recorded with the list. Of it the journal keeps the Sequence and the digests.
+    VerifiedRelease release;
+
+    // The journal of a new update: what stands at each path now.
+    static UpdateJournal plan(const QDir &cacheDir, const QDir &installDir,
+                              const QList<ManifestEntry> &files);
 
     static QString pathIn(const QDir &installDir);
     static bool existsIn(const QDir &installDir);

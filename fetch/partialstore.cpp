@@ -1,6 +1,7 @@
 #include "partialstore.h"
 
 #include "fileops.h"
+#include "updatenames.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,23 +15,8 @@ constexpr qint64 InfoLimitBytes = 64 * 1024;
 } // namespace
 
 PartialStore::PartialStore(const QDir &cacheDir)
-    : m_cacheDir(QDir::cleanPath(cacheDir.absolutePath())),
-      m_folder(QDir::cleanPath(cacheDir.absoluteFilePath(folderName())))
+    : m_folder(QDir::cleanPath(cacheDir.absoluteFilePath(UpdateNames::partialFolder())))
 {}
-
-QString PartialStore::folderName()
-{
-    return QStringLiteral(".~partial");
-}
-
-bool PartialStore::holds(const QString &listedPath) const
-{
-    QString slashed = listedPath;
-    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QString cleaned = QDir::cleanPath(QDir(m_cacheDir).absoluteFilePath(slashed));
-    return cleaned.compare(m_folder, Qt::CaseInsensitive) == 0 ||
-           cleaned.startsWith(m_folder + QLatin1Char('/'), Qt::CaseInsensitive);
-}
 
 // A flat name per list path: no folders to create, the same length for every file.
 QString PartialStore::stemOf(const QString &listedPath) const
@@ -86,12 +72,14 @@ bool PartialStore::writeInfo(const PartialInfo &info) const
            file.write(bytes) == bytes.size();
 }
 
+// A file that cannot be removed is emptied or replaced by the next transfer of its entry.
 void PartialStore::discard(const QString &listedPath) const
 {
     fileops::remove(infoPath(listedPath));
     fileops::remove(bodyPath(listedPath));
 }
 
+// What cannot be removed now is removed by the next successful update.
 void PartialStore::clear() const
 {
     if (fileops::kindOf(m_folder) == fileops::Kind::Folder)

@@ -5,11 +5,10 @@
 #include <QString>
 #include <QStringList>
 
-// The file operations of an update, one name per operation, so that every rename, link,
-// copy, flush and removal of the installation goes through one place per platform.
-// Paths are Qt paths (forward slashes); the Windows side passes them as UTF-16 to the
-// wide-character API. Renames and removals that meet a file in use are retried there for
-// a few seconds before they fail.
+// The file layer: every rename, link, copy, flush and removal of the installation and the
+// cache, and every platform difference in handling files, goes through here. Paths are Qt
+// paths (forward slashes); the Windows side passes them as UTF-16 to the wide-character API.
+// Renames and removals that meet a file in use are retried there for a few seconds.
 namespace fileops {
 
 // What stands at a path, without following a symbolic link at the path itself.
@@ -20,20 +19,27 @@ inline bool exists(const QString &path)
     return kindOf(path) != Kind::Missing;
 }
 
+// True when `relativePath` names a regular file below `folder`: the path does not leave the
+// folder, and what stands there is a file on a disk (no folder, link, device, FIFO or socket,
+// which a read could block on).
+bool isRegularFileInside(const QString &folder, const QString &relativePath);
+
 // Renames `from` to `to`, replacing a file at `to` in one step: `to` holds either its
 // previous content or the new one, never nothing.
 bool replace(const QString &from, const QString &to);
 
 // Makes `to` (which must not exist) a second name of the file `from`. Where the file
-// system refuses links (another volume, no support), copies instead: into `copyTemp`,
-// flushed, then renamed to `to`, so `to` only ever appears whole. An empty `copyTemp`
-// copies straight into `to`.
+// system refuses links (another volume, no support), copies instead, with the source's
+// permissions: into `copyTemp`, flushed, then renamed to `to`, so `to` only ever appears
+// whole. An empty `copyTemp` copies straight into `to`.
 bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp = QString());
 
 // Makes `to` a hard link of the file `from`; false where that is refused.
 bool createLink(const QString &from, const QString &to);
 
-// Copies the bytes of `from` into a new file `to` and flushes it to the disk.
+// Copies the bytes and the permissions of `from` into a new file `to`; copyFlushed also
+// flushes it to the disk. A failed copy leaves no `to` behind.
+bool copyFile(const QString &from, const QString &to);
 bool copyFlushed(const QString &from, const QString &to);
 
 // Removes a file or a symbolic link; a missing path counts as removed.
@@ -58,6 +64,12 @@ bool flushFiles(const QString &folder, const QStringList &files, QString *failed
 // For a file just written through `file` (open), before it gets its listed name: flushes it
 // by its handle where flushFiles has no one-step barrier (Windows); elsewhere does nothing.
 bool flushWritten(QFile &file);
+// Asks the system to start writing bytes [from, to) of `file` (open) to the disk now, so
+// that a later flush has less left to do. Only a hint: nothing is reported.
+void startWriteBack(QFile &file, qint64 from, qint64 to);
+
+// Opens `file` for reading from start to end, telling the system so where it takes the hint.
+bool openSequential(QFile &file);
 
 // True where a file can be renamed while it runs but neither overwritten nor removed:
 // the running program itself on Windows. Such a file is moved aside, not linked.
@@ -66,6 +78,13 @@ bool isRunningImage(const QString &path);
 // The name the file system keeps for the entry at `path`, which on Windows is its long
 // name even when `path` ends in an 8.3 short name ("PROGRA~1"); empty when nothing is there.
 QString storedName(const QString &path);
+
+// True where file names follow Windows' rules: letter case ignored, trailing dots and spaces
+// dropped, device names in every folder, 8.3 short names beside the long ones.
+bool windowsNameRules();
+
+// The suffix of an executable's file name: ".exe" on Windows, empty elsewhere.
+QString executableSuffix();
 
 // Suffix of the temporary name beside a file that writeAtomically uses.
 QString temporarySuffix();

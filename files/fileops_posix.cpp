@@ -2,6 +2,8 @@
 // file a second name, fsync(2) on a file or a folder makes it durable.
 #include "fileops.h"
 
+#include "fileops_p.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -118,6 +120,32 @@ bool flushWritten(QFile &)
     return true; // flushFiles makes the whole cache durable at once
 }
 
+void startWriteBack(QFile &file, qint64 from, qint64 to)
+{
+#ifdef Q_OS_LINUX
+    // A hint: a failure only leaves more for the flush to do.
+    ::sync_file_range(file.handle(), from, to - from, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(file);
+    Q_UNUSED(from);
+    Q_UNUSED(to);
+#endif
+}
+
+bool openSequential(QFile &file)
+{
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    // A hint: the system reads further ahead; a failure changes nothing else.
+    ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return true;
+}
+
+bool isDiskFile(const QString &)
+{
+    return true; // kindOf already told a regular file from devices, FIFOs and sockets
+}
+
 bool isRunningImage(const QString &)
 {
     // A running program's file can be renamed, replaced and removed here.
@@ -127,6 +155,16 @@ bool isRunningImage(const QString &)
 QString storedName(const QString &path)
 {
     return exists(path) ? QFileInfo(path).fileName() : QString();
+}
+
+bool windowsNameRules()
+{
+    return false;
+}
+
+QString executableSuffix()
+{
+    return QString();
 }
 
 } // namespace fileops

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "config.h"
+#include "description.h"
+#include "releaseverifier.h"
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QSslConfiguration>
+#include <QString>
+
+#include <optional>
+
+// What an attempt fetched before any file: the description, the MD5 list exactly as
+// received and, for a signed release, what its checks yielded.
+struct FetchedRelease
+{
+    UpdateDescription description;
+    QByteArray list;
+    VerifiedRelease release; // null for an unsigned release
+};
+
+// The requests of an attempt before its files: update.ini (stored in the cache folder) and
+// md5.txt, and for a signed release update.ini.sig and sha256.txt with their checks. Without
+// "PublicKey" and "CaFile" in system.cfg no check runs and no extra request is made. Each
+// failure is the message the user sees.
+class ReleaseFetch
+{
+public:
+    // `config` is the run's, read as it stands at each request.
+    ReleaseFetch(QNetworkAccessManager *manager, const UpdateConfig &config, int timeoutSeconds);
+
+    // "CaFile" and "PublicKey". An unusable value is a configuration error: the updater
+    // never falls back to unchecked releases or to the system's authorities.
+    bool configure(QString *error);
+    // On every request when "CaFile" is set. Absent otherwise: merely making one starts
+    // OpenSSL, which a plain HTTP run never needs.
+    std::optional<QSslConfiguration> sslConfiguration() const { return m_sslConfiguration; }
+
+    bool fetchDescription(FetchedRelease *fetched, QString *error);
+    bool fetchLists(FetchedRelease *fetched, QString *error);
+
+private:
+    bool isSigned() const { return m_verifier.has_value(); }
+    bool storeDescription(const QByteArray &body, QString *error) const;
+    bool verifyLists(FetchedRelease *fetched, QString *error);
+    bool fetch(const QString &address, QByteArray *body, QString *error);
+
+    QNetworkAccessManager *m_manager;
+    const UpdateConfig &m_config;
+    int m_timeoutSeconds;
+    std::optional<ReleaseVerifier> m_verifier; // the configured keys
+    std::optional<QSslConfiguration> m_sslConfiguration;
+};

@@ -1,0 +1,211 @@
+#include "applytransaction.h"
+
+#include "appliedsequence.h"
+#include "digest.h"
+#include "fileops.h"
+#include "updatelog.h"
+#include "updatenames.h"
+
+#include <QCoreApplication>
+#include <QSet>
+
+namespace {
+
+const char *const StateNames[] = {"apply", "undo", "commit"};
+
+} // namespace
+
+ApplyTransaction::ApplyTransaction(QDir installDir, UpdateJournal journal)
+    : m_installDir(installDir), m_journal(journal)
+{}
+
+EntrySwap ApplyTransaction::swapOf(int index) const
+{
+    return EntrySwap(m_installDir, m_journal.cacheDir, m_journal.entries.at(index), index);
+}
+
+bool ApplyTransaction::fail(const QString &error, const QString &file)
+{
+    m_error = error;
+    m_failedFile = QFileInfo(file);
+    qCInfo(lcApply, "failed: %s", qUtf8Printable(error));
+    return false;
+}
+
+bool ApplyTransaction::run()
+{
+    if (m_journal.entries.isEmpty()) { // nothing to swap: straight to the end
+        m_journal.state = UpdateJournal::State::Commit;
+        finish(); // only records the list; the next run writes it again if this fails
+        return true;
+    }
+    m_journal.state = UpdateJournal::State::Apply;
+    if (!m_journal.write(m_installDir))
+        return fail(journalError(), UpdateJournal::pathIn(m_installDir));
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        QString error;
+        if (!swapOf(i).apply(true, &error)) {
+            abandon();
+            return fail(error, swapOf(i).installedPath());
+        }
+    }
+    if (!syncFolders() || !enter(UpdateJournal::State::Commit)) {
+        abandon();
+        return fail(journalError(), UpdateJournal::pathIn(m_installDir));
+    }
+    // Past this point the update counts as applied; what is left is done by the next run.
+    QString commitError;
+    if (commitAll(&commitError))
+        finish();
+    return true;
+}
+
+bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
+{
+    // A temporary journal or record of an interrupted write is no part of the installation.
+    for (const QString &name : {UpdateNames::journal(), UpdateNames::record(),
+                                UpdateNames::appliedSequence()})
+        fileops::remove(installDir.absoluteFilePath(name) + fileops::temporarySuffix());
+    UpdateJournal journal;
+    if (!journal.read(installDir))
+        return true;
+    qCInfo(lcApply, "an interrupted update of %d files (state %s) is finished or undone",
+           int(journal.entries.size()), StateNames[int(journal.state)]);
+    ApplyTransaction transaction(installDir, journal);
+    return transaction.recover(error);
+}
+
+bool ApplyTransaction::recover(QString *error)
+{
+    switch (m_journal.state) {
+    case UpdateJournal::State::Commit:
+        return commitAll(error) && finish();
+    case UpdateJournal::State::Undo:
+        return undoAll(error) && finish();
+    case UpdateJournal::State::Apply:
+        break;
+    }
+    QList<bool> swapNeeded;
+    if (newFilesAtHand(&swapNeeded) && rollForward(swapNeeded, error))
+        return commitAll(error) && finish();
+    qCInfo(lcApply, "not every new file is at hand: the update is undone");
+    enter(UpdateJournal::State::Undo); // undone all the same; a next run repeats it if needed
+    QString undoError;
+    if (!undoAll(&undoError)) {
+        *error = undoError;
+        return false;
+    }
+    return finish();
+}
+
+// Every new file is either still in the cache or already installed, whole and verified
+// (a signed release's file by its SHA-256 too).
+bool ApplyTransaction::newFilesAtHand(QList<bool> *swapNeeded) const
+{
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        const EntrySwap swap = swapOf(i);
+        const ManifestEntry &file = m_journal.entries.at(i).file;
+        const QByteArray sha256 = m_journal.release.sha256Of(file.path);
+        if (fileMatchesEntry(swap.cachedPath(), file, sha256))
+            swapNeeded->append(true);
+        else if (fileMatchesEntry(swap.installedPath(), file, sha256))
+            swapNeeded->append(false);
+        else
+            return false;
+    }
+    return true;
+}
+
+bool ApplyTransaction::rollForward(const QList<bool> &swapNeeded, QString *error)
+{
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        if (!swapOf(i).apply(swapNeeded.at(i), error))
+            return false;
+    }
+    if (!syncFolders() || !enter(UpdateJournal::State::Commit)) {
+        *error = journalError();
+        return false;
+    }
+    return true;
+}
+
+// In reverse order, so that a folder created for an added file is empty when its turn
+// comes. An entry that cannot be undone does not keep the others from being undone.
+bool ApplyTransaction::undoAll(QString *error)
+{
+    bool undone = true;
+    for (int i = m_journal.entries.size() - 1; i >= 0; --i) {
+        const EntrySwap swap = swapOf(i);
+        const bool entryUndone = swap.undo();
+        qCInfo(lcApply, "%s: %s", qUtf8Printable(m_journal.entries.at(i).file.path),
+               entryUndone ? "undone" : "could not be undone");
+        if (!entryUndone) {
+            *error = swap.failure();
+            undone = false;
+        }
+    }
+    return syncFolders() && undone;
+}
+
+// Undoes a failed run; when even that fails, the journal stays for the next run.
+void ApplyTransaction::abandon()
+{
+    enter(UpdateJournal::State::Undo); // undone all the same; a next run repeats it if needed
+    QString error;
+    if (undoAll(&error))
+        finish();
+}
+
+bool ApplyTransaction::commitAll(QString *error)
+{
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        const EntrySwap swap = swapOf(i);
+        if (!swap.commit()) {
+            *error = swap.failure();
+            return false;
+        }
+    }
+    qCInfo(lcApply, "committed %d files", int(m_journal.entries.size()));
+    return syncFolders();
+}
+
+bool ApplyTransaction::enter(UpdateJournal::State state)
+{
+    m_journal.state = state;
+    return m_journal.write(m_installDir);
+}
+
+bool ApplyTransaction::syncFolders() const
+{
+    QSet<QString> folders;
+    for (int i = 0; i < m_journal.entries.size(); ++i)
+        folders.insert(QFileInfo(swapOf(i).installedPath()).absolutePath());
+    bool synced = true;
+    for (const QString &folder : qAsConst(folders))
+        synced = (!QFileInfo(folder).isDir() || fileops::syncFolder(folder)) && synced;
+    return synced;
+}
+
+// The record and a signed release's sequence are written (after a commit) before the
+// journal goes, so that an interruption in between is finished by the next run and never
+// leaves an outdated record or sequence.
+bool ApplyTransaction::finish()
+{
+    if (m_journal.state == UpdateJournal::State::Commit) {
+        const QString recordPath = m_installDir.absoluteFilePath(UpdateNames::record());
+        if (m_journal.writesRecord && !fileops::writeAtomically(recordPath, m_journal.record))
+            return false;
+        if (!m_journal.release.isNull() &&
+            !fileops::writeAtomically(appliedSequencePath(m_installDir),
+                                      appliedSequenceBytes(m_journal.release.sequence())))
+            return false;
+    }
+    return fileops::remove(UpdateJournal::pathIn(m_installDir)) &&
+           fileops::syncFolder(m_installDir.absolutePath());
+}
+
+QString ApplyTransaction::journalError() const
+{
+    return QCoreApplication::translate("CDownloadThread", "更新文件%1写入失败")
+        .arg(QFileInfo(UpdateJournal::pathIn(m_installDir)).fileName());
+}

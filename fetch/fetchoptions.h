@@ -1,0 +1,28 @@
+#pragma once
+
+#include "verifiedrelease.h"
+
+#include <QSslConfiguration>
+
+#include <optional>
+
+// How the files of a run are fetched into the cache.
+struct FetchOptions
+{
+    static constexpr int DefaultTransferTimeoutMs = 60000;
+    // The most files in flight at once; "Connections" in system.cfg is clamped to it.
+    static constexpr int MaxConnections = 8;
+
+    // A transfer that receives nothing for this long fails.
+    int transferTimeoutMs = DefaultTransferTimeoutMs;
+    // Goes on every request (see tlsconfig.h); absent: Qt's defaults.
+    std::optional<QSslConfiguration> sslConfiguration;
+    // Files in flight at once, 1 to MaxConnections. With 1, the files are fetched strictly
+    // one after another and the progress is the reply's own; with more, it carries the bytes
+    // of the whole update: those of the files done (fetched or found in the cache) and in
+    // flight, against the listed size of all files.
+    int connections = 1;
+    // A signed release: every file must then also match its SHA-256 in sha256.txt. Null for
+    // an unsigned release.
+    VerifiedRelease release;
+};

@@ -1,0 +1,329 @@
+#include "filetransfer.h"
+
+#include "fileops.h"
+#include "updatelog.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+
+namespace {
+
+// All transfers run on one thread and read one after another: one buffer serves them all.
+// A fresh allocation per chunk would cost more than hashing it.
+QByteArray &chunkBuffer()
+{
+    static QByteArray buffer(1024 * 1024, Qt::Uninitialized);
+    return buffer;
+}
+
+} // namespace
+
+FileTransfer::FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
+                           const VerifiedRelease &release, QObject *parent)
+    : QObject(parent), m_entry(entry), m_target(target), m_store(store), m_release(release),
+      m_body(store->bodyPath(entry.path), !release.isNull())
+{}
+
+// The manager deletes a reply still pending; none of its signals may reach us meanwhile.
+FileTransfer::~FileTransfer()
+{
+    if (m_reply)
+        m_reply->disconnect(this);
+}
+
+bool FileTransfer::start(QNetworkAccessManager *manager, const QNetworkRequest &request,
+                         qint64 readBufferBytes)
+{
+    m_manager = manager;
+    m_request = request;
+    m_readBufferBytes = readBufferBytes;
+    if (!m_store->makeFolder() || !openBody(resumableBytes())) {
+        m_error = message("更新文件%1写入失败");
+        return false;
+    }
+    send();
+    return true;
+}
+
+void FileTransfer::abort()
+{
+    if (!m_reply)
+        return;
+    m_reply->disconnect(this);
+    m_reply->abort();
+    releaseReply();
+    m_body.close();
+    if (!m_hasInfo)
+        m_store->discard(m_entry.path);
+}
+
+// The length of a partial file that an earlier transfer of this very entry left, with a
+// validator to ask for the rest by; 0 (and nothing left behind) when there is none.
+qint64 FileTransfer::resumableBytes()
+{
+    if (m_entry.size < ResumeMinBytes)
+        return 0;
+    PartialInfo info;
+    if (m_store->readInfo(m_entry.path, &info) && info.describes(m_entry) &&
+        !info.validator().isEmpty()) {
+        const QFileInfo body(m_store->bodyPath(m_entry.path));
+        const qint64 have = body.isFile() && !body.isSymLink() ? body.size() : 0;
+        if (have > 0 && have < m_entry.size) {
+            m_request.setRawHeader("Range", "bytes=" + QByteArray::number(have) + '-');
+            m_request.setRawHeader("If-Range", info.validator());
+            m_hasInfo = true;
+            qCInfo(lcFetch, "%s: resuming at %lld of %lld bytes", qUtf8Printable(m_entry.path),
+                   have, m_entry.size);
+            return have;
+        }
+    }
+    // Without it the body is fetched whole; an info file left here is rewritten or removed.
+    fileops::remove(m_store->infoPath(m_entry.path));
+    return 0;
+}
+
+// A beginning that cannot be read starts the file over.
+bool FileTransfer::openBody(qint64 keep)
+{
+    if (keep > 0 && m_body.open(keep))
+        return true;
+    if (keep > 0) {
+        m_store->discard(m_entry.path);
+        m_hasInfo = false;
+    }
+    m_request.setRawHeader("Range", QByteArray());
+    m_request.setRawHeader("If-Range", QByteArray());
+    return m_body.open(0);
+}
+
+void FileTransfer::send()
+{
+    m_decision = Decision::Undecided;
+    m_tooLong = false;
+    m_writeFailed = false;
+    qCInfo(lcNet, "GET %s%s", qUtf8Printable(m_request.url().toString()),
+           m_body.kept() > 0 ? qPrintable(QStringLiteral(" from byte %1").arg(m_body.kept())) : "");
+    m_reply = m_manager->get(m_request);
+    // Bounded, so the network thread waits for us instead of buffering the file in memory.
+    m_reply->setReadBufferSize(m_readBufferBytes);
+    m_tlsErrors.watch(m_reply);
+    QNetworkReply *reply = m_reply;
+    // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
+    connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
+    connect(reply, &QNetworkReply::downloadProgress, this, &FileTransfer::onDownloadProgress);
+    connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &FileTransfer::onFinished);
+}
+
+// A 200 is always taken, from its first byte; a 206 only when it continues the partial
+// file of the same version. Any other answer to a Range request starts the file over.
+FileTransfer::Decision FileTransfer::decideBody()
+{
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status == 200) {
+        takeWholeBody();
+        return Decision::Take;
+    }
+    if (m_body.kept() == 0)
+        return Decision::Skip;
+    if (status == 206)
+        return continuesPartial() ? Decision::Take : Decision::Restart;
+    return status == 416 ? Decision::Restart : Decision::Skip;
+}
+
+bool FileTransfer::continuesPartial() const
+{
+    static const QRegularExpression range(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+)$"));
+    const auto match = range.match(QString::fromLatin1(m_reply->rawHeader("Content-Range")));
+    return match.hasMatch() && match.captured(1).toLongLong() == m_body.kept() &&
+           match.captured(2).toLongLong() == m_entry.size - 1 &&
+           match.captured(3).toLongLong() == m_entry.size;
+}
+
+// The server ignored the Range, or the file changed since: the body replaces what we had.
+void FileTransfer::takeWholeBody()
+{
+    if (m_body.kept() > 0 && !m_body.restart())
+        m_writeFailed = true;
+    rememberValidator();
+}
+
+// Written before the first byte of the body, so that even a killed run leaves both.
+void FileTransfer::rememberValidator()
+{
+    if (m_entry.size < ResumeMinBytes)
+        return;
+    PartialInfo info{m_entry.path, m_entry.size, m_entry.md5, m_reply->rawHeader("ETag"),
+                     m_reply->rawHeader("Last-Modified")};
+    if (info.etag.startsWith("W/"))
+        info.etag.clear();
+    m_hasInfo = !info.validator().isEmpty() && m_store->writeInfo(info);
+    if (!m_hasInfo) // no validator to resume by: an earlier one must not describe this body
+        fileops::remove(m_store->infoPath(m_entry.path));
+}
+
+// Nothing of an answer that is not taken (an error page, a redirect) is kept.
+void FileTransfer::onReadyRead()
+{
+    if (m_decision == Decision::Undecided) {
+        m_decision = decideBody();
+        if (m_decision == Decision::Restart) {
+            m_reply->abort(); // onFinished starts over
+            return;
+        }
+    }
+    if (m_decision != Decision::Take || m_tooLong || m_writeFailed) {
+        m_reply->readAll();
+        return;
+    }
+    QByteArray &chunk = chunkBuffer();
+    while (m_reply->bytesAvailable() > 0) {
+        const qint64 got = m_reply->read(chunk.data(), chunk.size());
+        if (got <= 0 || !storeChunk(chunk.constData(), got))
+            return;
+    }
+}
+
+// False when the transfer was aborted; onFinished has then run already.
+bool FileTransfer::storeChunk(const char *data, qint64 size)
+{
+    if (m_body.size() + size > m_entry.size) {
+        m_tooLong = true;
+        m_reply->abort();
+        return false;
+    }
+    if (!m_body.append(data, size)) {
+        m_writeFailed = true;
+        m_reply->abort();
+        return false;
+    }
+    return true;
+}
+
+void FileTransfer::onDownloadProgress(qint64 received, qint64 total)
+{
+    const qint64 kept = m_body.kept();
+    emit progress(received + kept, total < 0 ? total : total + kept);
+}
+
+void FileTransfer::onFinished()
+{
+    if (m_decision == Decision::Undecided)
+        m_decision = decideBody();
+    if (m_decision == Decision::Take)
+        onReadyRead(); // whatever is still buffered
+    if (m_decision == Decision::Restart && retryWhole())
+        return;
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_entry.path), status,
+           m_body.size(), m_entry.size,
+           m_reply->error() == QNetworkReply::NoError
+               ? ""
+               : qPrintable(QStringLiteral(", ") + m_reply->errorString()));
+    QString error;
+    const bool checked = checkTransfer(&error);
+    if (!checked && m_digestsFailed && m_body.kept() > 0 && retryWhole())
+        return; // the beginning we had may be damaged, or of another version
+    if (checked && !m_body.store(m_target.absoluteFilePath()))
+        error = message("更新文件%1写入失败");
+    m_body.close();
+    if (error.isEmpty())
+        qCInfo(lcFetch, "%s: stored in the cache", qUtf8Printable(m_entry.path));
+    finish(error);
+}
+
+// Once per transfer: drops what we had and asks for the whole file with a plain request.
+bool FileTransfer::retryWhole()
+{
+    if (m_retried)
+        return false;
+    m_retried = true;
+    qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_entry.path));
+    releaseReply();
+    m_body.close();
+    m_store->discard(m_entry.path);
+    m_hasInfo = false;
+    if (!openBody(0)) {
+        finish(message("更新文件%1写入失败"));
+        return true;
+    }
+    send();
+    return true;
+}
+
+// The message of the first check the transfer fails.
+bool FileTransfer::checkTransfer(QString *error)
+{
+    if (m_decision != Decision::Take)
+        *error = networkError();
+    else if (m_writeFailed)
+        *error = message("更新文件%1写入失败");
+    else if (m_tooLong)
+        *error = message("下载更新文件%1大小不对");
+    // Only the transfer time-out cancels a reply that we did not abort ourselves.
+    else if (m_reply->error() == QNetworkReply::OperationCanceledError)
+        *error = networkError();
+    else if (m_body.size() != m_entry.size)
+        *error = message("下载更新文件%1大小不对");
+    else if (m_reply->error() != QNetworkReply::NoError)
+        *error = networkError();
+    else
+        return checkDigests(error);
+    return false;
+}
+
+bool FileTransfer::checkDigests(QString *error)
+{
+    m_digestsFailed = true;
+    if (m_body.md5Text() != m_entry.md5) {
+        qCInfo(lcCheck, "%s: MD5 differs from the list", qUtf8Printable(m_entry.path));
+        *error = message("更新文件%1校验不对");
+        return false;
+    }
+    if (!m_release.isNull() && !m_release.checkFile(m_entry.path, m_body.sha256Hex(), error)) {
+        qCInfo(lcCheck, "%s: SHA-256 differs from sha256.txt", qUtf8Printable(m_entry.path));
+        return false;
+    }
+    qCInfo(lcCheck, "%s: size, MD5%s right", qUtf8Printable(m_entry.path),
+           m_release.isNull() ? " and" : ", SHA-256 and");
+    m_digestsFailed = false;
+    return true;
+}
+
+QString FileTransfer::networkError() const
+{
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return QCoreApplication::translate("CDownloadThread", "下载更新文件%1网络错误：%2-%3")
+        .arg(m_target.fileName())
+        .arg(status)
+        .arg(m_tlsErrors.explain(m_reply->errorString()));
+}
+
+QString FileTransfer::message(const char *text) const
+{
+    return QCoreApplication::translate("CDownloadThread", text).arg(m_target.fileName());
+}
+
+// A failed transfer keeps its body only when it broke off part-way with a validator to
+// resume by; a body that failed a check, or that we could not write, goes.
+void FileTransfer::finish(const QString &error)
+{
+    m_error = error;
+    const bool resumable =
+        m_hasInfo && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;
+    if (error.isEmpty() ? m_hasInfo : !resumable)
+        m_store->discard(m_entry.path);
+    releaseReply();
+    emit finished();
+}
+
+void FileTransfer::releaseReply()
+{
+    if (!m_reply)
+        return;
+    m_reply->disconnect(this);
+    m_reply->deleteLater();
+    m_reply = nullptr;
+}
