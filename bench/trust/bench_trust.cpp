@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
@@ -47,27 +46,28 @@ int timeChecks(int lines)
     const SigningKey oldKey = SigningKey::generate();
     const SigningKey newKey = SigningKey::generate();
     const QByteArray shaList = sha256ListOf(lines);
-    QTemporaryDir dir;
-    const QString ini = dir.filePath(QStringLiteral("update.ini"));
-    QFile file(ini);
     const QByteArray description = "[Summary]\r\nUpdateType=1\r\n\r\n[Version]\r\nFolder=v2\r\n"
                                    "Version=2.0\r\n\r\n[Release]\r\nSequence=7\r\nSha256List=" +
                                    sha256Hex(shaList) + "\r\n";
-    if (!file.open(QIODevice::WriteOnly) || file.write(description) != description.size())
-        return 1;
-    file.close();
     const QByteArray signatures =
         signatureLine(oldKey, description) + signatureLine(newKey, description);
     ReleaseVerifier verifier;
     verifier.setPublicKeys({newKey.publicKey()});
     bool ok = true;
-    const double signature =
-        microseconds(200, [&] { ok = verifier.checkSignature(description, signatures) && ok; });
-    const double release = microseconds(200, [&] { ok = verifier.checkRelease(ini, 6) && ok; });
-    const double list = microseconds(5, [&] { ok = verifier.checkSha256List(shaList) && ok; });
+    QString error;
+    VerifiedRelease described;
+    VerifiedRelease complete;
+    const double signature = microseconds(
+        200, [&] { ok = verifier.checkSignature(description, signatures, &error) && ok; });
+    const double release = microseconds(200, [&] {
+        ok = ReleaseVerifier::checkRelease(description, QString(), 6, &described, &error) && ok;
+    });
+    const double list = microseconds(
+        5, [&] { ok = described.withSha256List(shaList, &complete, &error) && ok; });
     const QString path = QStringLiteral("bin/file%1.dll").arg(lines / 2);
     const QByteArray hex = sha256Hex(QByteArray::number(lines / 2));
-    const double lookup = microseconds(10000, [&] { ok = verifier.checkFile(path, hex) && ok; });
+    const double lookup =
+        microseconds(10000, [&] { ok = complete.checkFile(path, hex, &error) && ok; });
     std::printf("signature %.1f\nrelease %.1f\nlist %.1f\nlistbytes %d\nfile %.3f\n", signature,
                 release, list, int(shaList.size()), lookup);
     return ok ? 0 : 1;

@@ -163,7 +163,7 @@ void TestAllOrNothing::plantJournal(const TestInstall &install, const QString &c
         TestInstall::writeFile(cache + '/' + it.key(), it.value());
         entries.append({it.key(), it.value().size(), digestText(it.value())});
     }
-    UpdateJournal journal = ApplyTransaction::plan(QDir(cache), QDir(install.appDir()), entries);
+    UpdateJournal journal = UpdateJournal::plan(QDir(cache), QDir(install.appDir()), entries);
     journal.writesRecord = true;
     journal.record = m_nextList;
     QVERIFY(journal.write(QDir(install.appDir())));

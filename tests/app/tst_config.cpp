@@ -1,4 +1,5 @@
 #include "config.h"
+#include "description.h"
 #include "testinstall.h"
 
 #include <QDir>

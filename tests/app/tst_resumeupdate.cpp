@@ -3,6 +3,7 @@
 // Also several files in flight ("Connections") against the same nginx.
 #include "nginxserver.h"
 #include "partialstore.h"
+#include "updatenames.h"
 #include "serverrelease.h"
 #include "testinstall.h"
 
@@ -88,7 +89,7 @@ void TestResumeUpdate::killedHalfWayTransfersOnlyTheRest()
     const UpdaterRun second = install.run({QStringLiteral("console")}, 120000);
     QVERIFY2(second.finished && second.exitCode == 0, second.output.constData());
     QVERIFY(ServerRelease::installed(install.appDir(), m_release));
-    QVERIFY(!QFileInfo::exists(cache + QLatin1Char('/') + PartialStore::folderName()));
+    QVERIFY(!QFileInfo::exists(cache + QLatin1Char('/') + UpdateNames::partialFolder()));
     QVERIFY(m_nginx->waitForRequests(before + 1));
     qint64 bigBytesSent = -1;
     for (const NginxServer::LoggedRequest &request : m_nginx->loggedRequests().mid(before)) {

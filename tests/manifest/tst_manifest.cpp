@@ -1,4 +1,5 @@
 #include "manifest.h"
+#include "pathrules.h"
 #include "windowsnames.h"
 
 #include <QtTest>

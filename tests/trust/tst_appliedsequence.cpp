@@ -1,5 +1,7 @@
 #include "appliedsequence.h"
 
+#include "fileops.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -36,8 +38,9 @@ void TstAppliedSequence::writesBesideTheMd5Record()
 {
     const QDir install(m_dir->path());
     QCOMPARE(appliedSequencePath(install), m_dir->filePath(QStringLiteral("update_sequence.info")));
-    QVERIFY(writeAppliedSequence(install, 41));
-    QVERIFY(writeAppliedSequence(install, 42));
+    // As the commit writes it.
+    QVERIFY(fileops::writeAtomically(appliedSequencePath(install), appliedSequenceBytes(41)));
+    QVERIFY(fileops::writeAtomically(appliedSequencePath(install), appliedSequenceBytes(42)));
     QFile file(appliedSequencePath(install));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("42\n"));
@@ -77,7 +80,7 @@ void TstAppliedSequence::failedWriteIsReported()
     // As root permissions do not stop a write; a non-empty folder in the way does.
     const QDir install(m_dir->path());
     QVERIFY(QDir().mkpath(appliedSequencePath(install) + QStringLiteral("/inside")));
-    QVERIFY(!writeAppliedSequence(install, 3));
+    QVERIFY(!fileops::writeAtomically(appliedSequencePath(install), appliedSequenceBytes(3)));
 }
 
 QTEST_GUILESS_MAIN(TstAppliedSequence)

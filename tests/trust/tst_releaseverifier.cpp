@@ -2,8 +2,8 @@
 
 #include "signaturefile.h"
 #include "trustmessages.h"
+#include "updatenames.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -18,7 +18,6 @@ class TstReleaseVerifier : public QObject
 
 private slots:
     void initTestCase() { m_key = SigningKey::generate(); }
-    void init();
     void formsAddressesLikeTheOtherFiles();
     void readsConfiguredKeys_data();
     void readsConfiguredKeys();
@@ -26,33 +25,30 @@ private slots:
     void reportsSignatureFailures();
     void checksRelease_data();
     void checksRelease();
+    void parsesTheDescriptionFromTheCheckedBytes();
     void checksListsAgainstTheDescription();
     void checksFilesAgainstSha256List();
 
 private:
-    QString iniPath() const { return m_dir->filePath(QStringLiteral("update.ini")); }
-    bool writeIni(const QByteArray &bytes) const
+    // The release of a description that passed, as the updater holds it.
+    static VerifiedRelease described(const QByteArray &ini)
     {
-        QFile file(iniPath());
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(bytes) == bytes.size();
+        VerifiedRelease release;
+        QString error;
+        if (!ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), 0, &release,
+                                           &error, Now))
+            qWarning("%s", qPrintable(error));
+        return release;
     }
 
     SigningKey m_key;
-    QScopedPointer<QTemporaryDir> m_dir;
 };
-
-void TstReleaseVerifier::init()
-{
-    m_dir.reset(new QTemporaryDir);
-    QVERIFY(m_dir->isValid());
-}
 
 void TstReleaseVerifier::formsAddressesLikeTheOtherFiles()
 {
-    QCOMPARE(signatureUrl(QStringLiteral("http://h/app/")),
+    QCOMPARE(UpdateNames::signatureUrl(QStringLiteral("http://h/app/")),
              QStringLiteral("http://h/app//update.ini.sig"));
-    QCOMPARE(sha256ListUrl(QStringLiteral("http://h/app/v2/")),
+    QCOMPARE(UpdateNames::sha256ListUrl(QStringLiteral("http://h/app/v2/")),
              QStringLiteral("http://h/app/v2//sha256.txt"));
 }
 
@@ -74,10 +70,12 @@ void TstReleaseVerifier::readsConfiguredKeys()
     QFETCH(QString, value);
     QFETCH(int, count);
     ReleaseVerifier verifier;
-    QCOMPARE(verifier.setPublicKeys(value), count > 0);
+    QString error;
+    // As QSettings reads the value: split at its commas.
+    QCOMPARE(verifier.setPublicKeys(value.split(QLatin1Char(',')), &error), count > 0);
     QCOMPARE(verifier.publicKeys().size(), qMax(count, 0));
     if (count < 0)
-        QVERIFY(verifier.errorString().startsWith(TrustMessages::publicKeyInvalid(QString())));
+        QVERIFY(error.startsWith(TrustMessages::publicKeyInvalid(QString())));
 }
 
 void TstReleaseVerifier::reportsSignatureFailures_data()
@@ -99,9 +97,11 @@ void TstReleaseVerifier::reportsSignatureFailures()
     QFETCH(QByteArray, signatureFile);
     QFETCH(QString, message);
     ReleaseVerifier verifier;
-    QVERIFY(verifier.setPublicKeys(QString::fromLatin1(m_key.publicKey().toBase64())));
-    QCOMPARE(verifier.checkSignature("[Version]\nFolder=v2\n", signatureFile), message.isEmpty());
-    QCOMPARE(verifier.errorString(), message);
+    verifier.setPublicKeys({m_key.publicKey()});
+    QString error;
+    QCOMPARE(verifier.checkSignature("[Version]\nFolder=v2\n", signatureFile, &error),
+             message.isEmpty());
+    QCOMPARE(error, message);
 }
 
 void TstReleaseVerifier::checksRelease_data()
@@ -137,49 +137,66 @@ void TstReleaseVerifier::checksRelease()
     QFETCH(QByteArray, ini);
     QFETCH(qint64, applied);
     QFETCH(QString, message);
-    QVERIFY(writeIni(ini));
-    ReleaseVerifier verifier;
-    QCOMPARE(verifier.checkRelease(iniPath(), applied, Now), message.isEmpty());
-    QCOMPARE(verifier.errorString(), message);
+    VerifiedRelease release;
+    QString error;
+    QCOMPARE(ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), applied,
+                                           &release, &error, Now),
+             message.isEmpty());
+    QCOMPARE(error, message);
+    QCOMPARE(release.isNull(), !message.isEmpty());
+}
+
+void TstReleaseVerifier::parsesTheDescriptionFromTheCheckedBytes()
+{
+    const QByteArray ini = "[Summary]\nUpdateType=0\n[Version]\nFolder=v9\nVersion=9.0\n"
+                           "[Release]\nSequence=3\n";
+    const VerifiedRelease release = described(ini);
+    QCOMPARE(release.descriptionBytes(), ini);
+    QCOMPARE(release.sequence(), qint64(3));
+    QCOMPARE(release.description().updateType, 0);
+    QCOMPARE(release.description().folder, QStringLiteral("v9"));
+    QCOMPARE(release.description().version, QStringLiteral("9.0"));
+    QCOMPARE(release.description().listUrl, QStringLiteral("http://h/app/v9//md5.txt"));
 }
 
 void TstReleaseVerifier::checksListsAgainstTheDescription()
 {
     const QByteArray md5List = "98500190b04fd23c7d3f96d6727fe128\t0000000300000000\tabc.txt\r\n";
     const QByteArray shaList = sha256Hex("abc") + "\t0000000300000000\tabc.txt\r\n";
-    QVERIFY(writeIni("[Release]\nSequence=1\nMd5List=" + sha256Hex(md5List) +
-                     "\nSha256List=" + sha256Hex(shaList).toUpper() + "\n"));
-    ReleaseVerifier verifier;
-    QVERIFY(verifier.checkRelease(iniPath(), 0, Now));
-    QVERIFY(verifier.checkMd5List(md5List));
-    QVERIFY(!verifier.checkMd5List(md5List + "\n"));
-    QCOMPARE(verifier.errorString(), TrustMessages::md5ListMismatch());
-    QVERIFY(verifier.checkSha256List(shaList));
-    QVERIFY(!verifier.checkSha256List(QByteArray(shaList).replace("abc.txt", "abd.txt")));
-    QCOMPARE(verifier.errorString(), TrustMessages::sha256ListMismatch());
+    const VerifiedRelease release =
+        described("[Release]\nSequence=1\nMd5List=" + sha256Hex(md5List) +
+                  "\nSha256List=" + sha256Hex(shaList).toUpper() + "\n");
+    QString error;
+    VerifiedRelease complete;
+    QVERIFY(release.checkMd5List(md5List, &error));
+    QVERIFY(!release.checkMd5List(md5List + "\n", &error));
+    QCOMPARE(error, TrustMessages::md5ListMismatch());
+    QVERIFY(release.withSha256List(shaList, &complete, &error));
+    QVERIFY(complete.lists(QStringLiteral("abc.txt")));
+    QVERIFY(!release.withSha256List(QByteArray(shaList).replace("abc.txt", "abd.txt"), &complete,
+                                    &error));
+    QCOMPARE(error, TrustMessages::sha256ListMismatch());
 
     // A description without the list hashes accepts no list.
-    QVERIFY(writeIni("[Release]\nSequence=1\n"));
-    QVERIFY(verifier.checkRelease(iniPath(), 0, Now));
-    QVERIFY(!verifier.checkMd5List(QByteArray()));
-    QVERIFY(!verifier.checkSha256List(QByteArray()));
+    const VerifiedRelease bare = described("[Release]\nSequence=1\n");
+    QVERIFY(!bare.checkMd5List(QByteArray(), &error));
+    QVERIFY(!bare.withSha256List(QByteArray(), &complete, &error));
 }
 
 void TstReleaseVerifier::checksFilesAgainstSha256List()
 {
     const QByteArray shaList = sha256Hex("abc") + "\t0000000300000000\tdoc\\abc.txt\r\n";
-    QVERIFY(writeIni("[Release]\nSequence=1\nSha256List=" + sha256Hex(shaList) + "\n"));
-    ReleaseVerifier verifier;
-    QVERIFY(verifier.checkRelease(iniPath(), 0, Now));
-    QVERIFY(verifier.checkSha256List(shaList));
-    QVERIFY(verifier.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abc")));
-    QVERIFY(verifier.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abc").toUpper()));
-    QVERIFY(!verifier.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abd")));
-    QCOMPARE(verifier.errorString(), TrustMessages::fileSha256Mismatch(QStringLiteral("abc.txt")));
-    QVERIFY(!verifier.checkFile(QStringLiteral("doc/abc.txt"), QByteArray()));
-    QVERIFY(!verifier.checkFile(QStringLiteral("doc/other.txt"), sha256Hex("abc")));
-    QCOMPARE(verifier.errorString(),
-             TrustMessages::fileNotInSha256List(QStringLiteral("other.txt")));
+    VerifiedRelease release;
+    QString error;
+    QVERIFY(described("[Release]\nSequence=1\nSha256List=" + sha256Hex(shaList) + "\n")
+                .withSha256List(shaList, &release, &error));
+    QVERIFY(release.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abc"), &error));
+    QVERIFY(release.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abc").toUpper(), &error));
+    QVERIFY(!release.checkFile(QStringLiteral("doc/abc.txt"), sha256Hex("abd"), &error));
+    QCOMPARE(error, TrustMessages::fileSha256Mismatch(QStringLiteral("abc.txt")));
+    QVERIFY(!release.checkFile(QStringLiteral("doc/abc.txt"), QByteArray(), &error));
+    QVERIFY(!release.checkFile(QStringLiteral("doc/other.txt"), sha256Hex("abc"), &error));
+    QCOMPARE(error, TrustMessages::fileNotInSha256List(QStringLiteral("other.txt")));
 }
 
 QTEST_GUILESS_MAIN(TstReleaseVerifier)

@@ -30,7 +30,7 @@ struct Interrupted
         }
         writeFile(folders.installPath(QStringLiteral("a.txt.old")), "first a.txt");
         writeFile(folders.installPath(QStringLiteral("update_md5.info")), "previous list");
-        journal = ApplyTransaction::plan(folders.cache, folders.install, files);
+        journal = UpdateJournal::plan(folders.cache, folders.install, files);
         journal.writesRecord = true;
         journal.record = "next list";
     }
@@ -45,12 +45,16 @@ struct Interrupted
         return ApplyTransaction::recoverIn(folders.install, &error);
     }
     QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
-    // As a signed release's journal: each file's SHA-256 and the release's Sequence.
-    void sign(qint64 sequence)
+    // As a signed release's journal: each file's SHA-256 and the release's Sequence; `other`
+    // lists another digest for that path.
+    void sign(qint64 sequence, const QString &other = QString())
     {
-        for (JournalEntry &entry : journal.entries)
-            entry.sha256 = sha256Hex("next " + entry.file.path.toUtf8());
-        journal.sequence = sequence;
+        Sha256List digests;
+        for (const JournalEntry &entry : qAsConst(journal.entries))
+            digests.insert(entry.file.path, entry.file.path == other
+                                                ? sha256Hex("something else")
+                                                : sha256Hex("next " + entry.file.path.toUtf8()));
+        journal.release = VerifiedRelease::restored(sequence, digests);
     }
 };
 
@@ -168,8 +172,8 @@ private slots:
         UpdateJournal read;
         QVERIFY(read.fromJson(run.journal.toJson()));
         QCOMPARE(read.toJson(), run.journal.toJson());
-        QCOMPARE(read.sequence, qint64(7));
-        QCOMPARE(read.entries.at(1).sha256, sha256Hex("next sub/b.txt"));
+        QCOMPARE(read.release.sequence(), qint64(7));
+        QCOMPARE(read.release.sha256Of(read.entries.at(1).file.path), sha256Hex("next sub/b.txt"));
     }
 
     // Readable by any run: an unsigned release's journal names neither.
@@ -181,7 +185,7 @@ private slots:
         QVERIFY(!json.contains("sha256"));
         UpdateJournal read;
         QVERIFY(read.fromJson(json));
-        QCOMPARE(read.sequence, qint64(0));
+        QVERIFY(read.release.isNull());
     }
 
     void signedRollForwardRecordsTheSequenceWithTheList()
@@ -212,8 +216,7 @@ private slots:
     void signedRecoveryUndoesAFileThatFailsItsSha256()
     {
         Interrupted run;
-        run.sign(7);
-        run.journal.entries[1].sha256 = sha256Hex("something else");
+        run.sign(7, run.journal.entries.at(1).file.path);
         const QStringList before = filesBelow(run.folders.install.path());
         QVERIFY(run.write(UpdateJournal::State::Apply));
         QVERIFY(run.recover());

@@ -31,7 +31,7 @@ private slots:
         const QString size = QStringLiteral("下载更新文件f.bin大小不对");
         const QString digest = QStringLiteral("更新文件f.bin校验不对");
         const QString network = QStringLiteral("下载更新文件f.bin网络错误：200-");
-        const int normal = CDownloadThread::DefaultTransferTimeoutMs;
+        const int normal = FetchOptions::DefaultTransferTimeoutMs;
 
         QTest::newRow("one byte short")
             << ScriptedServer::Response::with(body.left(body.size() - 1)) << entry << normal

@@ -3,6 +3,7 @@
 #include "digest.h"
 #include "nginxserver.h"
 #include "partialstore.h"
+#include "updatenames.h"
 #include "scriptedserver.h"
 #include "workertest.h"
 
@@ -77,7 +78,7 @@ private slots:
         const ManifestEntry entry = entryFor(filePath, wholeFile);
         const QStringList kept = breakOff(server, folders, 600000, entry);
         QCOMPARE(kept.size(), 2); // the body and its info, nothing under the listed name
-        QVERIFY(kept.at(0).startsWith(PartialStore::folderName() + QLatin1Char('/')));
+        QVERIFY(kept.at(0).startsWith(UpdateNames::partialFolder() + QLatin1Char('/')));
         QCOMPARE(readFile(bodyPath(folders)), wholeFile.left(600000));
 
         server.setResponse(filePath, rest(600000));

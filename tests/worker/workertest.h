@@ -53,7 +53,7 @@ QByteArray contentFor(const QString &name, int size);
 // Builds a worker, starts its thread and waits (bounded) for `finished`.
 WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
                         const QList<ManifestEntry> &files,
-                        int transferTimeoutMs = CDownloadThread::DefaultTransferTimeoutMs,
+                        int transferTimeoutMs = FetchOptions::DefaultTransferTimeoutMs,
                         int waitMs = 20000);
 // The same with the run's options (connections, time-out, a signed release ...).
 WorkerOutcome runWorker(const QString &baseUrl, const WorkerFolders &folders,
