@@ -286,8 +286,8 @@ bool FileTransfer::checkDigests(QString *error)
         qCInfo(lcCheck, "%s: SHA-256 differs from sha256.txt", qUtf8Printable(m_entry.path));
         return false;
     }
-    qCInfo(lcCheck, "%s: size, MD5%s right", qUtf8Printable(m_entry.path),
-           m_release.isNull() ? " and" : ", SHA-256 and");
+    qCInfo(lcCheck, "%s: %s right", qUtf8Printable(m_entry.path),
+           m_release.isNull() ? "size and MD5" : "size, MD5 and SHA-256");
     m_digestsFailed = false;
     return true;
 }

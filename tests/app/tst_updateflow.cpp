@@ -33,6 +33,10 @@ struct Server
         return true;
     }
     QString record() const { return install.appDir() + "/update_md5.info"; }
+    QByteArray log() const
+    {
+        return TestInstall::readFile(install.rootPath() + "/cache/.~log/update.log");
+    }
     int runWindowed(DriverHarness &harness) const
     {
         return harness.run({"update"}, install.appDir(), install.updaterPath());
@@ -97,6 +101,14 @@ void TestUpdateFlow::consoleOptionalUpdateRunsWithoutWindow()
     QCOMPARE(TestInstall::readFile(server.record()), list);
     QTest::qWait(200);
     QCOMPARE(server.install.hostStarts().size(), 0);
+    // What a support engineer reads: each step, one line each.
+    const QByteArray log = server.log();
+    for (const char *line :
+         {" update.net GET http://127.0.0.1:", "/v2/lib/new/b.dll\n",
+          " update.net Host.dat: HTTP 200, 7 of 7 bytes\n",
+          " update.check Host.dat: size and MD5 right\n",
+          " update.apply lib/new/b.dll: new version in place\n", " update.run done, exit code 0\n"})
+        QVERIFY2(log.contains(line), line);
 }
 
 void TestUpdateFlow::descriptionThatCannotBeStoredIsAnAttemptFailure()
@@ -128,6 +140,8 @@ void TestUpdateFlow::consoleOptionalFailureAddsSecondReport()
     QVERIFY2(run.output.startsWith(NothingToDo + failureStart), run.output.constData());
     QVERIFY(run.output.endsWith(FailureEnd));
     QVERIFY(!QFileInfo::exists(server.record()));
+    QVERIFY(server.log().contains(" update.net lib/new/b.dll: HTTP 404, 0 of 5 bytes"));
+    QVERIFY(server.log().contains(" update.run failed: 下载更新文件b.dll网络错误：404-"));
 }
 
 void TestUpdateFlow::consoleForcedUpdateShowsProgressAndStartsHost()

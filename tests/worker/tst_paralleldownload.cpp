@@ -213,12 +213,19 @@ private slots:
         QCOMPARE(asked, expected);
     }
 
-    void pathInsidePartialFolderIsRefused()
+    void pathsInTheCacheOwnFoldersAreRefused_data()
     {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("partial downloads") << QStringLiteral("./.~Partial/0123.part");
+        QTest::newRow("the log") << QStringLiteral(".~log/update.log");
+        QTest::newRow("the log's folder") << QStringLiteral(".~LOG");
+    }
+    void pathsInTheCacheOwnFoldersAreRefused()
+    {
+        QFETCH(QString, path);
         ScriptedServer server;
         QVERIFY(server.listen());
         WorkerFolders folders;
-        const QString path = QStringLiteral("./.~Partial/0123.part");
         const WorkerOutcome outcome = runWorker(
             server.url(), folders, {entryFor(QStringLiteral("a.txt"), "a"), entryFor(path, "b")});
         QVERIFY(!outcome.success);
