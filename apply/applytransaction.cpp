@@ -56,13 +56,14 @@ bool ApplyTransaction::run()
     // Past this point the update counts as applied; what is left is done by the next run.
     QString commitError;
     if (commitAll(&commitError))
-        finish();
+        finish(); // else the journal stays in "commit"
     return true;
 }
 
 bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
 {
-    // A temporary journal or record of an interrupted write is no part of the installation.
+    // A temporary journal or record of an interrupted write is no part of the installation;
+    // one that cannot be removed now is removed by a later run or replaced by a later write.
     for (const QString &name : {UpdateNames::journal(), UpdateNames::record(),
                                 UpdateNames::appliedSequence()})
         fileops::remove(installDir.absoluteFilePath(name) + fileops::temporarySuffix());
@@ -153,7 +154,7 @@ void ApplyTransaction::abandon()
     enter(UpdateJournal::State::Undo); // undone all the same; a next run repeats it if needed
     QString error;
     if (undoAll(&error))
-        finish();
+        finish(); // a journal that cannot go is finished by the next run
 }
 
 bool ApplyTransaction::commitAll(QString *error)

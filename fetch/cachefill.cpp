@@ -174,7 +174,7 @@ void CacheFill::onTransferFinished()
     if (!transfer || !m_inFlight.removeOne(transfer))
         return;
     transfer->deleteLater();
-    if (!transfer->errorString().isEmpty()) {
+    if (!transfer->succeeded()) {
         fail(transfer->target(), transfer->errorString());
         return;
     }

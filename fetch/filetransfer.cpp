@@ -55,7 +55,7 @@ void FileTransfer::abort()
     m_reply->abort();
     releaseReply();
     m_body.close();
-    if (!m_hasInfo)
+    if (!m_hasInfo) // without a validator the body is of no use to a later transfer
         m_store->discard(m_entry.path);
 }
 
@@ -90,7 +90,7 @@ bool FileTransfer::openBody(qint64 keep)
     if (keep > 0 && m_body.open(keep))
         return true;
     if (keep > 0) {
-        m_store->discard(m_entry.path);
+        m_store->discard(m_entry.path); // what stays is emptied when opened below
         m_hasInfo = false;
     }
     m_request.setRawHeader("Range", QByteArray());
@@ -243,7 +243,7 @@ bool FileTransfer::retryWhole()
     qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_entry.path));
     releaseReply();
     m_body.close();
-    m_store->discard(m_entry.path);
+    m_store->discard(m_entry.path); // what stays is emptied when opened below
     m_hasInfo = false;
     if (!openBody(0)) {
         finish(message("更新文件%1写入失败"));
@@ -310,6 +310,7 @@ QString FileTransfer::message(const char *text) const
 // resume by; a body that failed a check, or that we could not write, goes.
 void FileTransfer::finish(const QString &error)
 {
+    m_succeeded = error.isEmpty();
     m_error = error;
     const bool resumable =
         m_hasInfo && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;

@@ -42,7 +42,8 @@ public:
     QNetworkAccessManager *manager() const { return m_manager; }
     // Bytes of the file at hand so far, a resumed beginning included.
     qint64 bytesReceived() const { return m_body.size(); }
-    // Empty after success: the file is in the cache under its listed name.
+    // After `finished`: whether the file is in the cache under its listed name, and why not.
+    bool succeeded() const { return m_succeeded; }
     QString errorString() const { return m_error; }
 
 signals:
@@ -90,5 +91,6 @@ private:
     bool m_tooLong = false;
     bool m_writeFailed = false;
     bool m_digestsFailed = false;
+    bool m_succeeded = false;
     QString m_error;
 };

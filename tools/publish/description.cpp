@@ -86,7 +86,7 @@ bool writeDescription(const PublishOptions &options, const QString &folderPath,
     if (signing && !releaseSectionFor(options, live, folderPath, &section, error))
         return false;
     result->replacedSigned = !signing && QFileInfo::exists(signatures);
-    QFile::remove(temporary);
+    QFile::remove(temporary); // a left-over in the way fails the write below
     if (!writeIni(temporary, options, signing ? &section : nullptr) ||
         !readsBack(temporary, options, signing ? &section : nullptr)) {
         *error =

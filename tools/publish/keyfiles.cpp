@@ -53,7 +53,7 @@ bool writeKeyPair(const QString &folder, PublicKey *publicKey, QString *error)
     if (!QDir().mkpath(dir.absolutePath()) ||
         !writeNewFile(keyPath, pem, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
         !writeNewFile(pubPath, publicKey->toBase64() + '\n', PublicFile)) {
-        QFile::remove(keyPath);
+        QFile::remove(keyPath); // no half pair: a left-over would block the next --keygen
         *error = QStringLiteral("cannot write the key pair into %1").arg(dir.absolutePath());
         return false;
     }

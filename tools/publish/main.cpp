@@ -70,8 +70,8 @@ void addOptions(QCommandLineParser &parser)
 int printUrlLine(const QString &address, QTextStream &out, QTextStream &err)
 {
     QString error;
-    const QString url = systemCfgUrl(address, &error);
-    if (url.isEmpty()) {
+    QString url;
+    if (!systemCfgUrl(address, &url, &error)) {
         err << "update-publish: " << error << '\n';
         return BadUsage;
     }

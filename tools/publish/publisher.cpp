@@ -67,12 +67,12 @@ bool goLive(const QString &staging, const QString &target, QString *error)
 {
     const QString retired = staging + QStringLiteral(".retired");
     const bool hadTarget = QFileInfo::exists(target);
-    QDir().mkpath(QFileInfo(target).absolutePath());
+    QDir().mkpath(QFileInfo(target).absolutePath()); // a missing folder fails the rename below
     if ((hadTarget && !renamePath(target, retired)) || !renamePath(staging, target)) {
         *error = QStringLiteral("cannot move the new version into %1").arg(target);
         return false;
     }
-    if (hadTarget)
+    if (hadTarget) // the new version is live; a left-over of the old one harms nobody
         QDir(retired).removeRecursively();
     return true;
 }
@@ -101,7 +101,7 @@ bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &fi
         QDir(options.serverRoot)
             .absoluteFilePath(
                 QStringLiteral(".publishing-%1").arg(QCoreApplication::applicationPid()));
-    QDir(staging).removeRecursively();
+    QDir(staging).removeRecursively(); // a left-over in the way fails the copy below
     const bool ok =
         QDir().mkpath(staging) && copyRelease(files, staging, error) &&
         writeAll(QDir(staging).absoluteFilePath(UpdateNames::md5List()), composeList(files)) &&
@@ -110,7 +110,7 @@ bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &fi
     if (!ok) {
         if (error->isEmpty())
             *error = QStringLiteral("cannot write below %1").arg(staging);
-        QDir(staging).removeRecursively();
+        QDir(staging).removeRecursively(); // outside the served folders either way
     }
     return ok;
 }

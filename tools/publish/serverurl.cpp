@@ -2,23 +2,24 @@
 
 #include <QUrl>
 
-QString systemCfgUrl(const QString &serverAddress, QString *error)
+bool systemCfgUrl(const QString &serverAddress, QString *url, QString *error)
 {
     QString address = serverAddress.trimmed();
-    const QUrl url(address, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
+    const QUrl parsed(address, QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
+    if (!parsed.isValid() || parsed.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         *error = QStringLiteral("\"%1\" is no http:// or https:// address").arg(serverAddress);
-        return QString();
+        return false;
     }
-    if (url.hasQuery() || url.hasFragment()) {
+    if (parsed.hasQuery() || parsed.hasFragment()) {
         *error = QStringLiteral("\"%1\": the folder address cannot carry a query or fragment, "
                                 "since file names are appended to it")
                      .arg(serverAddress);
-        return QString();
+        return false;
     }
     if (!address.endsWith(QLatin1Char('/')))
         address += QLatin1Char('/');
-    return address;
+    *url = address;
+    return true;
 }

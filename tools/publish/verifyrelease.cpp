@@ -68,26 +68,30 @@ void checkLists(const QDir &folder, const QByteArray &md5Bytes, const QByteArray
                    clientSays(error);
 }
 
-QString fileProblem(const QDir &folder, const ManifestEntry &entry, const Sha256List &sha256)
+// False, with the problem (its %1 the file's path), when the published file is not what
+// the lists say.
+bool checkFile(const QDir &folder, const ManifestEntry &entry, const Sha256List &sha256,
+               QString *problem)
 {
     const QString path = folder.absoluteFilePath(entry.path);
     const QString name = QFileInfo(entry.path).fileName();
     if (!isContainedRelativePath(entry.path))
-        return QStringLiteral("md5.txt lists \"%1\", which leaves the installation folder");
-    if (!QFileInfo(path).isFile())
-        return QStringLiteral("%1 is missing");
-    if (QFileInfo(path).size() != entry.size)
-        return QStringLiteral("%1 differs in size from its md5.txt line");
-    if (!fileMatchesDigest(path, entry.md5))
-        return QStringLiteral("%1 differs from its MD5 in md5.txt");
-    if (!sha256.contains(entry.path))
-        return QStringLiteral("%1 is not listed in sha256.txt") +
-               clientSays(TrustMessages::fileNotInSha256List(name));
-    QByteArray hex;
-    if (!fileSha256Hex(path, &hex) || hex != sha256.value(entry.path).toLower())
-        return QStringLiteral("%1 differs from its SHA-256 in sha256.txt") +
-               clientSays(TrustMessages::fileSha256Mismatch(name));
-    return QString();
+        *problem = QStringLiteral("md5.txt lists \"%1\", which leaves the installation folder");
+    else if (!QFileInfo(path).isFile())
+        *problem = QStringLiteral("%1 is missing");
+    else if (QFileInfo(path).size() != entry.size)
+        *problem = QStringLiteral("%1 differs in size from its md5.txt line");
+    else if (!fileMatchesDigest(path, entry.md5))
+        *problem = QStringLiteral("%1 differs from its MD5 in md5.txt");
+    else if (!sha256.contains(entry.path))
+        *problem = QStringLiteral("%1 is not listed in sha256.txt") +
+                   clientSays(TrustMessages::fileNotInSha256List(name));
+    else if (QByteArray hex; !fileSha256Hex(path, &hex) || hex != sha256.value(entry.path).toLower())
+        *problem = QStringLiteral("%1 differs from its SHA-256 in sha256.txt") +
+                   clientSays(TrustMessages::fileSha256Mismatch(name));
+    else
+        return true;
+    return false;
 }
 
 void checkFiles(const QDir &folder, const Manifest &manifest, const Sha256List &sha256,
@@ -95,8 +99,8 @@ void checkFiles(const QDir &folder, const Manifest &manifest, const Sha256List &
 {
     int problems = 0;
     for (const ManifestEntry &entry : manifest) {
-        const QString problem = fileProblem(folder, entry, sha256);
-        if (!problem.isEmpty() && ++problems <= MaximumFileProblems)
+        QString problem;
+        if (!checkFile(folder, entry, sha256, &problem) && ++problems <= MaximumFileProblems)
             report->problems << problem.arg(folder.absoluteFilePath(entry.path));
     }
     for (auto it = sha256.constBegin(); it != sha256.constEnd(); ++it) {
