@@ -1,12 +1,10 @@
 #include "filetransfer.h"
 
-#include "fileops.h"
 #include "updatelog.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QRegularExpression>
 
 namespace {
 
@@ -23,7 +21,7 @@ QByteArray &chunkBuffer()
 FileTransfer::FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
                            const VerifiedRelease &release, QObject *parent)
     : QObject(parent), m_entry(entry), m_target(target), m_store(store), m_release(release),
-      m_body(store->bodyPath(entry.path), !release.isNull())
+      m_body(store->bodyPath(entry.path), !release.isNull()), m_resume(store, entry)
 {}
 
 // The manager deletes a reply still pending; none of its signals may reach us meanwhile.
@@ -39,7 +37,7 @@ bool FileTransfer::start(QNetworkAccessManager *manager, const QNetworkRequest &
     m_manager = manager;
     m_request = request;
     m_readBufferBytes = readBufferBytes;
-    if (!m_store->makeFolder() || !openBody(resumableBytes())) {
+    if (!m_store->makeFolder() || !openBody(m_resume.resumeFrom(&m_request))) {
         m_error = message("更新文件%1写入失败");
         return false;
     }
@@ -55,33 +53,8 @@ void FileTransfer::abort()
     m_reply->abort();
     releaseReply();
     m_body.close();
-    if (!m_hasInfo) // without a validator the body is of no use to a later transfer
-        m_store->discard(m_entry.path);
-}
-
-// The length of a partial file that an earlier transfer of this very entry left, with a
-// validator to ask for the rest by; 0 (and nothing left behind) when there is none.
-qint64 FileTransfer::resumableBytes()
-{
-    if (m_entry.size < ResumeMinBytes)
-        return 0;
-    PartialInfo info;
-    if (m_store->readInfo(m_entry.path, &info) && info.describes(m_entry) &&
-        !info.validator().isEmpty()) {
-        const QFileInfo body(m_store->bodyPath(m_entry.path));
-        const qint64 have = body.isFile() && !body.isSymLink() ? body.size() : 0;
-        if (have > 0 && have < m_entry.size) {
-            m_request.setRawHeader("Range", "bytes=" + QByteArray::number(have) + '-');
-            m_request.setRawHeader("If-Range", info.validator());
-            m_hasInfo = true;
-            qCInfo(lcFetch, "%s: resuming at %lld of %lld bytes", qUtf8Printable(m_entry.path),
-                   have, m_entry.size);
-            return have;
-        }
-    }
-    // Without it the body is fetched whole; an info file left here is rewritten or removed.
-    fileops::remove(m_store->infoPath(m_entry.path));
-    return 0;
+    if (!m_resume.isRecorded()) // without a validator the body is of no use later
+        m_resume.forget();
 }
 
 // A beginning that cannot be read starts the file over.
@@ -89,10 +62,8 @@ bool FileTransfer::openBody(qint64 keep)
 {
     if (keep > 0 && m_body.open(keep))
         return true;
-    if (keep > 0) {
-        m_store->discard(m_entry.path); // what stays is emptied when opened below
-        m_hasInfo = false;
-    }
+    if (keep > 0)
+        m_resume.forget(); // what stays is emptied when opened below
     m_request.setRawHeader("Range", QByteArray());
     m_request.setRawHeader("If-Range", QByteArray());
     return m_body.open(0);
@@ -129,17 +100,8 @@ FileTransfer::Decision FileTransfer::decideBody()
     if (m_body.kept() == 0)
         return Decision::Skip;
     if (status == 206)
-        return continuesPartial() ? Decision::Take : Decision::Restart;
+        return m_resume.continues(m_reply, m_body.kept()) ? Decision::Take : Decision::Restart;
     return status == 416 ? Decision::Restart : Decision::Skip;
-}
-
-bool FileTransfer::continuesPartial() const
-{
-    static const QRegularExpression range(QStringLiteral("^bytes (\\d+)-(\\d+)/(\\d+)$"));
-    const auto match = range.match(QString::fromLatin1(m_reply->rawHeader("Content-Range")));
-    return match.hasMatch() && match.captured(1).toLongLong() == m_body.kept() &&
-           match.captured(2).toLongLong() == m_entry.size - 1 &&
-           match.captured(3).toLongLong() == m_entry.size;
 }
 
 // The server ignored the Range, or the file changed since: the body replaces what we had.
@@ -147,21 +109,7 @@ void FileTransfer::takeWholeBody()
 {
     if (m_body.kept() > 0 && !m_body.restart())
         m_writeFailed = true;
-    rememberValidator();
-}
-
-// Written before the first byte of the body, so that even a killed run leaves both.
-void FileTransfer::rememberValidator()
-{
-    if (m_entry.size < ResumeMinBytes)
-        return;
-    PartialInfo info{m_entry.path, m_entry.size, m_entry.md5, m_reply->rawHeader("ETag"),
-                     m_reply->rawHeader("Last-Modified")};
-    if (info.etag.startsWith("W/"))
-        info.etag.clear();
-    m_hasInfo = !info.validator().isEmpty() && m_store->writeInfo(info);
-    if (!m_hasInfo) // no validator to resume by: an earlier one must not describe this body
-        fileops::remove(m_store->infoPath(m_entry.path));
+    m_resume.remember(m_reply);
 }
 
 // Nothing of an answer that is not taken (an error page, a redirect) is kept.
@@ -243,8 +191,7 @@ bool FileTransfer::retryWhole()
     qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_entry.path));
     releaseReply();
     m_body.close();
-    m_store->discard(m_entry.path); // what stays is emptied when opened below
-    m_hasInfo = false;
+    m_resume.forget(); // what stays is emptied when opened below
     if (!openBody(0)) {
         finish(message("更新文件%1写入失败"));
         return true;
@@ -313,9 +260,9 @@ void FileTransfer::finish(const QString &error)
     m_succeeded = error.isEmpty();
     m_error = error;
     const bool resumable =
-        m_hasInfo && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;
-    if (error.isEmpty() ? m_hasInfo : !resumable)
-        m_store->discard(m_entry.path);
+        m_resume.isRecorded() && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;
+    if (error.isEmpty() ? m_resume.isRecorded() : !resumable)
+        m_resume.forget();
     releaseReply();
     emit finished();
 }

@@ -3,6 +3,7 @@
 #include "manifest.h"
 #include "partialbody.h"
 #include "partialstore.h"
+#include "resumepoint.h"
 #include "tlsconfig.h"
 #include "verifiedrelease.h"
 
@@ -22,9 +23,6 @@ class FileTransfer : public QObject
 {
     Q_OBJECT
 public:
-    // Smaller files are fetched whole every time: resuming them would save nothing.
-    static constexpr qint64 ResumeMinBytes = 256 * 1024;
-
     // `release` is null for an unsigned release.
     FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
                  const VerifiedRelease &release, QObject *parent);
@@ -55,13 +53,10 @@ private:
     // What happens with the body of the current response.
     enum class Decision { Undecided, Take, Skip, Restart };
 
-    qint64 resumableBytes();
     bool openBody(qint64 keep);
     void send();
     Decision decideBody();
-    bool continuesPartial() const;
     void takeWholeBody();
-    void rememberValidator();
     void onReadyRead();
     bool storeChunk(const char *data, qint64 size);
     void onDownloadProgress(qint64 received, qint64 total);
@@ -79,6 +74,7 @@ private:
     PartialStore *m_store;
     VerifiedRelease m_release;
     PartialBody m_body;
+    ResumePoint m_resume;
     QNetworkAccessManager *m_manager = nullptr;
     QNetworkRequest m_request;
     qint64 m_readBufferBytes = 0;
@@ -86,7 +82,6 @@ private:
     TlsErrorLog m_tlsErrors;
 
     Decision m_decision = Decision::Undecided;
-    bool m_hasInfo = false; // an info file describes the body on disk
     bool m_retried = false; // a resumed transfer starts over at most once
     bool m_tooLong = false;
     bool m_writeFailed = false;

@@ -86,7 +86,8 @@ bool checkFile(const QDir &folder, const ManifestEntry &entry, const Sha256List 
     else if (!sha256.contains(entry.path))
         *problem = QStringLiteral("%1 is not listed in sha256.txt") +
                    clientSays(TrustMessages::fileNotInSha256List(name));
-    else if (QByteArray hex; !fileSha256Hex(path, &hex) || hex != sha256.value(entry.path).toLower())
+    else if (QByteArray hex;
+             !fileSha256Hex(path, &hex) || hex != sha256.value(entry.path).toLower())
         *problem = QStringLiteral("%1 differs from its SHA-256 in sha256.txt") +
                    clientSays(TrustMessages::fileSha256Mismatch(name));
     else
