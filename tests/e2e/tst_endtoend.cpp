@@ -3,8 +3,8 @@
 #include "publishrun.h"
 
 #include "nginxserver.h"
-#include "testauthority.h"
 #include "testinstall.h"
+#include "tlsfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -294,11 +294,17 @@ void TestEndToEnd::replacesItsOwnExecutable()
 // not include the test authority; the machine's trust store is never changed.
 void TestEndToEnd::httpsServerOfUnknownAuthorityIsRefused()
 {
-    TestAuthority authority;
+    TlsFixture certificates;
+    QVERIFY(certificates.isValid());
     QString error;
-    QVERIFY2(authority.create(&error), qPrintable(error));
+    QVERIFY2(certificates.makeAuthority(QStringLiteral("ca"), QStringLiteral("update test CA"),
+                                        &error) &&
+                 certificates.makeServerCertificate(QStringLiteral("server"), QStringLiteral("ca"),
+                                                    &error),
+             qPrintable(error));
     NginxServer tls(m_work->filePath(QStringLiteral("root")));
-    tls.setTls(authority.serverCertificatePath(), authority.serverKeyPath());
+    tls.setTls(certificates.certificatePath(QStringLiteral("server")),
+               certificates.keyPath(QStringLiteral("server")));
     QVERIFY2(tls.start(&error), qPrintable(error));
     publish(makeRelease(QStringLiteral("v1"), {{QStringLiteral("a.dll"), "a"}}),
             QStringLiteral("v1"));
