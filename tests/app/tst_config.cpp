@@ -1,4 +1,5 @@
 #include "config.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QDir>
@@ -39,7 +40,7 @@ void TestConfig::missingFileGivesDefaults()
 void TestConfig::relativeCacheCountsFromCurrentFolder()
 {
     QTemporaryDir app, current;
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=rel/cache\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nCache=rel/cache\n");
     const QString before = QDir::currentPath();
     QDir::setCurrent(current.path());
     UpdateConfig config = loadUpdateConfig(app.path());
@@ -53,7 +54,7 @@ void TestConfig::relativeCacheCountsFromCurrentFolder()
 void TestConfig::relativeExeNameCountsFromProgramFolder()
 {
     QTemporaryDir app, current;
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nExeName=sub/My Host.exe\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nExeName=sub/My Host.exe\n");
     const QString before = QDir::currentPath();
     QDir::setCurrent(current.path());
     const UpdateConfig config = loadUpdateConfig(app.path());
@@ -69,8 +70,7 @@ void TestConfig::absoluteExeNameIsKept()
 #else
     const QString absolute = QStringLiteral("/opt/host/run");
 #endif
-    TestInstall::writeFile(app.path() + "/system.cfg",
-                           "[Update]\nExeName=" + absolute.toUtf8() + '\n');
+    writeFile(app.path() + "/system.cfg", "[Update]\nExeName=" + absolute.toUtf8() + '\n');
     QCOMPARE(loadUpdateConfig(app.path()).exePath, absolute);
 }
 
@@ -78,7 +78,7 @@ void TestConfig::deepMissingCacheIsCreated()
 {
     QTemporaryDir app;
     const QString deep = app.path() + QStringLiteral("/a/b/c/d");
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=" + deep.toUtf8() + "\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nCache=" + deep.toUtf8() + "\n");
     UpdateConfig config = loadUpdateConfig(app.path());
     resolveFolders(config);
     QVERIFY(QFileInfo(deep).isDir());
@@ -146,7 +146,7 @@ void TestConfig::description()
     QFETCH(QString, url);
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/update.ini");
-    QVERIFY(TestInstall::writeFile(path, ini));
+    QVERIFY(writeFile(path, ini));
     const UpdateDescription description = readUpdateDescription(path, url);
     QTEST(description.updateType, "updateType");
     QTEST(description.version, "version");
@@ -179,8 +179,7 @@ void TestConfig::connections()
     QFETCH(QByteArray, line);
     QFETCH(int, connections);
     QTemporaryDir app;
-    TestInstall::writeFile(app.path() + "/system.cfg",
-                           "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
     QCOMPARE(loadUpdateConfig(app.path()).connections, connections);
 }
 

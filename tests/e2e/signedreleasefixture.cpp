@@ -38,7 +38,7 @@ QString SignedReleaseFixture::keyFile(const QString &name) const
 QString SignedReleaseFixture::publicKey(const QString &name) const
 {
     return QString::fromLatin1(
-        fileBytes(path(QStringLiteral("keys/%1/update-signing.pub").arg(name))).trimmed());
+        readFile(path(QStringLiteral("keys/%1/update-signing.pub").arg(name))).trimmed());
 }
 
 void SignedReleaseFixture::configure(const QString &publicKey, const QString &url,
@@ -58,7 +58,7 @@ bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
 {
     const QString release = path(QStringLiteral("releases/") + folder);
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (!putFile(release, it.key(), it.value()))
+        if (!writeFile(release, it.key(), it.value()))
             return false;
     }
     QStringList arguments{release, root(), QStringLiteral("--folder"), folder};
@@ -72,22 +72,22 @@ bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
 
 bool SignedReleaseFixture::resign(const QByteArray &description, const QString &name) const
 {
-    const SigningKey key = SigningKey::fromPem(fileBytes(keyFile(name)));
+    const SigningKey key = SigningKey::fromPem(readFile(keyFile(name)));
     const QByteArray signature = signatureLine(key, description);
-    return !signature.isEmpty() && putFile(root(), QStringLiteral("update.ini"), description) &&
-           putFile(root(), QStringLiteral("update.ini.sig"), signature);
+    return !signature.isEmpty() && writeFile(root(), QStringLiteral("update.ini"), description) &&
+           writeFile(root(), QStringLiteral("update.ini.sig"), signature);
 }
 
 bool SignedReleaseFixture::replaceSha256List(const QString &folder, const QByteArray &list,
                                              const QString &signer) const
 {
-    QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
+    QByteArray description = readFile(root() + QStringLiteral("/update.ini"));
     const QRegularExpression named(QStringLiteral("Sha256List=[0-9a-f]{64}"));
     const QString replaced =
         QString::fromLatin1(description)
             .replace(named, QStringLiteral("Sha256List=") + QString::fromLatin1(sha256Hex(list)));
     return replaced.toLatin1() != description &&
-           putFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
+           writeFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
            resign(replaced.toLatin1(), signer);
 }
 

@@ -3,6 +3,7 @@
 #include "publishrun.h"
 
 #include "nginxserver.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QJsonDocument>

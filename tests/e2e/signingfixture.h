@@ -1,6 +1,7 @@
 #pragma once
 
 #include "publishrun.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QObject>
@@ -18,9 +19,9 @@ protected:
     {
         m_dir.reset(new QTemporaryDir);
         return m_dir->isValid() &&
-               putFile(path(QStringLiteral("release")), QStringLiteral("doc/abc.txt"), "abc") &&
-               putFile(path(QStringLiteral("release")), QStringLiteral("bin/host.dll"),
-                       QByteArray(70000, 'h')) &&
+               writeFile(path(QStringLiteral("release")), QStringLiteral("doc/abc.txt"), "abc") &&
+               writeFile(path(QStringLiteral("release")), QStringLiteral("bin/host.dll"),
+                         QByteArray(70000, 'h')) &&
                keygen(QStringLiteral("a")).exitCode == 0;
     }
 
@@ -59,8 +60,3 @@ protected:
 
     QScopedPointer<QTemporaryDir> m_dir;
 };
-
-inline QByteArray sha256sum(const QString &path)
-{
-    return runTool(QStringLiteral("sha256sum"), {path}).output.left(64);
-}

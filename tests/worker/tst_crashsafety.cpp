@@ -21,17 +21,6 @@ QByteArray listLine(const QString &path, const QByteArray &content)
     return entry.md5 + '\t' + sizeField + '\t' + QString(path).replace('/', '\\').toUtf8() + "\r\n";
 }
 
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 0x9e3779b9u;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = char(state >> 24);
-    }
-    return bytes;
-}
-
 } // namespace
 
 class TestCrashSafety : public QObject
