@@ -4,14 +4,17 @@
 #include "manifest.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+#include <QSettings>
+#include <QTest>
 
 class TestPublishSigning : public SigningFixture
 {
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(setUp()); }
+    void init() { QVERIFY(setUpRelease()); }
     void keygenWritesUsableKeyPair();
     void keygenNeverReplacesAKey();
     void signedReleaseListsSha256OfEveryFile();

@@ -1,12 +1,15 @@
 // update-publish --verify: a published tree checked as a client with the key checks it.
 #include "signingfixture.h"
 
+#include <QFile>
+#include <QTest>
+
 class TestPublishVerify : public SigningFixture
 {
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(setUp()); }
+    void init() { QVERIFY(setUpRelease()); }
     void acceptsWhatWasPublished();
     void catchesChanges_data();
     void catchesChanges();

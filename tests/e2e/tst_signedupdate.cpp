@@ -5,6 +5,7 @@
 #include "trustmessages.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {

@@ -5,18 +5,15 @@
 #include "signaturefile.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 bool SignedReleaseFixture::setUp(const QString &serverDirectives)
 {
-    m_work.reset(new QTemporaryDir);
-    if (!m_work->isValid() || !QDir().mkpath(root()))
+    if (!setUpKeys({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) ||
+        !QDir().mkpath(root()))
         return false;
-    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
-        if (runPublish({QStringLiteral("--keygen"), path(QStringLiteral("keys/") + name)})
-                .exitCode != 0)
-            return false;
-    }
     m_server.reset(new NginxServer(root()));
     m_server->setServerDirectives(serverDirectives);
     m_install.reset(new TestInstall);
@@ -28,17 +25,6 @@ void SignedReleaseFixture::tearDown()
     m_install.reset();
     m_server.reset();
     m_work.reset();
-}
-
-QString SignedReleaseFixture::keyFile(const QString &name) const
-{
-    return path(QStringLiteral("keys/%1/update-signing.key").arg(name));
-}
-
-QString SignedReleaseFixture::publicKey(const QString &name) const
-{
-    return QString::fromLatin1(
-        readFile(path(QStringLiteral("keys/%1/update-signing.pub").arg(name))).trimmed());
 }
 
 void SignedReleaseFixture::configure(const QString &publicKey, const QString &url,
@@ -61,10 +47,7 @@ bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
         if (!writeFile(release, it.key(), it.value()))
             return false;
     }
-    QStringList arguments{release, root(), QStringLiteral("--folder"), folder};
-    for (const QString &key : keys)
-        arguments << QStringLiteral("--sign") << keyFile(key);
-    const ToolRun run = runPublish(arguments + extra);
+    const ToolRun run = publishFolder(release, folder, signOptions(keys) + extra);
     if (run.exitCode != 0)
         qWarning("update-publish: %s", run.errors.constData());
     return run.exitCode == 0;
