@@ -1,9 +1,9 @@
 #include "serverrelease.h"
 
 #include "testfiles.h"
-#include "testinstall.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace {
