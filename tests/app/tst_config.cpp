@@ -1,5 +1,6 @@
 #include "config.h"
 #include "description.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QDir>
@@ -40,7 +41,7 @@ void TestConfig::missingFileGivesDefaults()
 void TestConfig::relativeCacheCountsFromCurrentFolder()
 {
     QTemporaryDir app, current;
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=rel/cache\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nCache=rel/cache\n");
     const QString before = QDir::currentPath();
     QDir::setCurrent(current.path());
     UpdateConfig config = loadUpdateConfig(app.path());
@@ -54,7 +55,7 @@ void TestConfig::relativeCacheCountsFromCurrentFolder()
 void TestConfig::relativeExeNameCountsFromProgramFolder()
 {
     QTemporaryDir app, current;
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nExeName=sub/My Host.exe\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nExeName=sub/My Host.exe\n");
     const QString before = QDir::currentPath();
     QDir::setCurrent(current.path());
     const UpdateConfig config = loadUpdateConfig(app.path());
@@ -70,8 +71,7 @@ void TestConfig::absoluteExeNameIsKept()
 #else
     const QString absolute = QStringLiteral("/opt/host/run");
 #endif
-    TestInstall::writeFile(app.path() + "/system.cfg",
-                           "[Update]\nExeName=" + absolute.toUtf8() + '\n');
+    writeFile(app.path() + "/system.cfg", "[Update]\nExeName=" + absolute.toUtf8() + '\n');
     QCOMPARE(loadUpdateConfig(app.path()).exePath, absolute);
 }
 
@@ -79,7 +79,7 @@ void TestConfig::deepMissingCacheIsCreated()
 {
     QTemporaryDir app;
     const QString deep = app.path() + QStringLiteral("/a/b/c/d");
-    TestInstall::writeFile(app.path() + "/system.cfg", "[Update]\nCache=" + deep.toUtf8() + "\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nCache=" + deep.toUtf8() + "\n");
     UpdateConfig config = loadUpdateConfig(app.path());
     resolveFolders(config);
     QVERIFY(QFileInfo(deep).isDir());
@@ -147,7 +147,7 @@ void TestConfig::description()
     QFETCH(QString, url);
     QTemporaryDir dir;
     const QString path = dir.path() + QStringLiteral("/update.ini");
-    QVERIFY(TestInstall::writeFile(path, ini));
+    QVERIFY(writeFile(path, ini));
     const UpdateDescription description = readUpdateDescription(path, url);
     QTEST(description.updateType, "updateType");
     QTEST(description.version, "version");
@@ -180,8 +180,7 @@ void TestConfig::connections()
     QFETCH(QByteArray, line);
     QFETCH(int, connections);
     QTemporaryDir app;
-    TestInstall::writeFile(app.path() + "/system.cfg",
-                           "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
+    writeFile(app.path() + "/system.cfg", "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
     QCOMPARE(loadUpdateConfig(app.path()).connections, connections);
 }
 

@@ -1,6 +1,7 @@
 // The updater as a real process: run modes, the instance guard and the host start.
 #include "config.h"
 #include "instanceguard.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QProcess>
@@ -221,7 +222,7 @@ void TestRunModes::lockFileLeftByKilledUpdaterBlockedEveryRun()
     TestInstall install;
     install.writeConfig({});
     const QString lockPath = InstanceGuard::lockPathFor(install.appDir());
-    TestInstall::writeFile(lockPath, content);
+    writeFile(lockPath, content);
     QCOMPARE(install.run({"console"}).output, MissingUrlReport);
     QVERIFY(!QFileInfo::exists(lockPath));
 }

@@ -3,6 +3,7 @@
 #include "driverharness.h"
 #include "nginxserver.h"
 #include "serverrelease.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QTemporaryDir>
@@ -74,12 +75,12 @@ void TestUpdateFlow::consoleNothingToUpdateRewritesRecord()
     const QByteArray list = ServerRelease::writeVersion(server.root.path(), "v1", V1);
     ServerRelease::writeDescription(server.root.path(), 0, "v1", "1.0");
     ServerRelease::install(server.install.appDir(), V1);
-    TestInstall::writeFile(server.record(), "stale record that lists nothing\n");
+    writeFile(server.record(), "stale record that lists nothing\n");
 
     const UpdaterRun run = server.install.run({"console"});
     QCOMPARE(run.output, NothingToDo);
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QCOMPARE(readFile(server.record()), list);
     QTest::qWait(200);
     QCOMPARE(server.install.hostStarts().size(), 0);
 }
@@ -96,9 +97,8 @@ void TestUpdateFlow::consoleOptionalUpdateRunsWithoutWindow()
     QCOMPARE(run.output, NothingToDo);
     QCOMPARE(run.exitCode, 0);
     QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
-    QCOMPARE(TestInstall::readFile(server.install.appDir() + "/Host.dat.old"),
-             QByteArray("host v1"));
-    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QCOMPARE(readFile(server.install.appDir() + "/Host.dat.old"), QByteArray("host v1"));
+    QCOMPARE(readFile(server.record()), list);
     QTest::qWait(200);
     QCOMPARE(server.install.hostStarts().size(), 0);
     // What a support engineer reads: each step, one line each.
@@ -118,7 +118,7 @@ void TestUpdateFlow::descriptionThatCannotBeStoredIsAnAttemptFailure()
     ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
     // A non-empty folder where "update.ini" is to be written: even root cannot open it.
     const QString blocked = server.install.rootPath() + "/cache/update.ini";
-    TestInstall::writeFile(blocked + "/keep", "x");
+    writeFile(blocked + "/keep", "x");
     const UpdaterRun run = server.install.run({"console"});
     QCOMPARE(run.exitCode, 1);
     const QByteArray expectedStart = "{\"errormsg\":\"创建文件[" + blocked.toUtf8() + "]失败:";
@@ -173,7 +173,7 @@ void TestUpdateFlow::windowedOptionalAccepted()
     QCOMPARE(harness.seenNames(), QStringList({"CUpdateNoticeClass", "CUpdateProgress"}));
     QCOMPARE(harness.seen().first().heading, QStringLiteral("发现新版本：2.0.1"));
     QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
-    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QCOMPARE(readFile(server.record()), list);
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
     QTest::qWait(200);
     QCOMPARE(server.install.hostStarts().size(), 1);
@@ -186,12 +186,12 @@ void TestUpdateFlow::windowedOptionalDeclined()
     ServerRelease::install(server.install.appDir(), V1);
     ServerRelease::writeVersion(server.root.path(), "v2", V2);
     ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
-    TestInstall::writeFile(server.record(), "previous record\n");
+    writeFile(server.record(), "previous record\n");
     DriverHarness harness;
     harness.answer("CUpdateNoticeClass", DriverHarness::click("skip"));
     QCOMPARE(server.runWindowed(harness), 1);
     QCOMPARE(harness.seenNames(), QStringList{"CUpdateNoticeClass"});
-    QCOMPARE(TestInstall::readFile(server.record()), QByteArray("previous record\n"));
+    QCOMPARE(readFile(server.record()), QByteArray("previous record\n"));
     QVERIFY(ServerRelease::installed(server.install.appDir(), V1));
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
     QVERIFY(server.nginx.waitForRequests(2));
@@ -277,7 +277,7 @@ void TestUpdateFlow::windowedOptionalFailureRetried()
              QStringList({"CUpdateNoticeClass", "CUpdateProgress", "CUpdateError",
                           "CUpdateNoticeClass", "CUpdateProgress"}));
     QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
-    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QCOMPARE(readFile(server.record()), list);
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
 }
 
@@ -291,7 +291,7 @@ void TestUpdateFlow::windowedNothingToUpdateStartsHost()
     DriverHarness harness;
     QCOMPARE(server.runWindowed(harness), 1);
     QVERIFY(harness.seen().isEmpty());
-    QCOMPARE(TestInstall::readFile(server.record()), list);
+    QCOMPARE(readFile(server.record()), list);
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
 }
 

@@ -3,8 +3,9 @@
 #include "publishrun.h"
 
 #include "nginxserver.h"
-#include "testauthority.h"
+#include "testfiles.h"
 #include "testinstall.h"
+#include "tlsfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,14 +24,6 @@ const QStringList ClientOnly{QStringLiteral("system.cfg"), QStringLiteral("updat
                              QStringLiteral("*.old"), QStringLiteral("host-starts.jsonl")};
 
 using Files = QMap<QString, QByteArray>;
-
-bool copyExecutable(const QString &from, const QString &to, const QByteArray &suffix = {})
-{
-    QByteArray bytes = fileBytes(from);
-    // Trailing bytes leave an ELF or PE executable runnable but make it a different file.
-    return !bytes.isEmpty() && putFile(QStringLiteral("/"), to, bytes + suffix) &&
-           QFile::setPermissions(to, QFile::permissions(from));
-}
 
 } // namespace
 
@@ -105,7 +98,7 @@ QString TestEndToEnd::makeRelease(const QString &name, const Files &files,
 {
     const QString release = m_work->filePath(QStringLiteral("releases/") + name);
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (!putFile(release, it.key(), it.value()))
+        if (!writeFile(release, it.key(), it.value()))
             qFatal("cannot write %s into the release", qPrintable(it.key()));
     }
     const QString appDir = release + m_appSubdir.mid(3); // "app/bin" -> release + "/bin"
@@ -131,7 +124,7 @@ void TestEndToEnd::verifyInstalled(const QString &release, const QString &folder
              differences.constData());
     const QString list = m_work->filePath(QStringLiteral("root/%1/md5.txt").arg(folder));
     const QString record = m_installDir + QStringLiteral("/update_md5.info");
-    QVERIFY2(!fileBytes(list).isEmpty() && fileBytes(list) == fileBytes(record),
+    QVERIFY2(!readFile(list).isEmpty() && readFile(list) == readFile(record),
              "update_md5.info differs from the published md5.txt");
 }
 
@@ -183,7 +176,7 @@ void TestEndToEnd::updatesChangedAndAddedFilesOnly()
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v2, QStringLiteral("v2"));
-    QCOMPARE(fileBytes(m_installDir + QStringLiteral("/changed.dll.old")),
+    QCOMPARE(readFile(m_installDir + QStringLiteral("/changed.dll.old")),
              QByteArray("version one"));
 
     QStringList files;
@@ -257,13 +250,13 @@ void TestEndToEnd::namesWithSpacesAndNonAscii()
     publish(v1, QStringLiteral("v1"));
     QString listed = name;
     listed.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    const QByteArray list = fileBytes(m_work->filePath(QStringLiteral("root/v1/md5.txt")));
+    const QByteArray list = readFile(m_work->filePath(QStringLiteral("root/v1/md5.txt")));
     QVERIFY2(list.contains('\t' + codec->fromUnicode(listed) + "\r\n"), list.constData());
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v1, QStringLiteral("v1"));
-    QCOMPARE(fileBytes(m_installDir + QLatin1Char('/') + name), QByteArray("non-ascii"));
+    QCOMPARE(readFile(m_installDir + QLatin1Char('/') + name), QByteArray("non-ascii"));
 }
 
 void TestEndToEnd::replacesItsOwnExecutable()
@@ -275,12 +268,12 @@ void TestEndToEnd::replacesItsOwnExecutable()
     const QString v2 = makeRelease(QStringLiteral("v2"), {{QStringLiteral("a.dll"), "a"}},
                                    QByteArray("\0updater of version two", 23));
     publish(v2, QStringLiteral("v2"));
-    const QByteArray running = fileBytes(m_install->updaterPath());
+    const QByteArray running = readFile(m_install->updaterPath());
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v2, QStringLiteral("v2"));
-    QVERIFY(fileBytes(m_install->updaterPath() + QStringLiteral(".old")) == running);
+    QVERIFY(readFile(m_install->updaterPath() + QStringLiteral(".old")) == running);
     // Regression: a replaced executable must stay executable, or the next run cannot start.
     QVERIFY2(QFileInfo(m_install->updaterPath()).isExecutable(),
              "the new updater lost the execute permission of the file it replaced");
@@ -294,11 +287,17 @@ void TestEndToEnd::replacesItsOwnExecutable()
 // not include the test authority; the machine's trust store is never changed.
 void TestEndToEnd::httpsServerOfUnknownAuthorityIsRefused()
 {
-    TestAuthority authority;
+    TlsFixture certificates;
+    QVERIFY(certificates.isValid());
     QString error;
-    QVERIFY2(authority.create(&error), qPrintable(error));
+    QVERIFY2(certificates.makeAuthority(QStringLiteral("ca"), QStringLiteral("update test CA"),
+                                        &error) &&
+                 certificates.makeServerCertificate(QStringLiteral("server"), QStringLiteral("ca"),
+                                                    &error),
+             qPrintable(error));
     NginxServer tls(m_work->filePath(QStringLiteral("root")));
-    tls.setTls(authority.serverCertificatePath(), authority.serverKeyPath());
+    tls.setTls(certificates.certificatePath(QStringLiteral("server")),
+               certificates.keyPath(QStringLiteral("server")));
     QVERIFY2(tls.start(&error), qPrintable(error));
     publish(makeRelease(QStringLiteral("v1"), {{QStringLiteral("a.dll"), "a"}}),
             QStringLiteral("v1"));
@@ -336,7 +335,7 @@ void TestEndToEnd::foldersOutsideTheCodePage()
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     verifyInstalled(v2, QStringLiteral("v2"));
-    QCOMPARE(fileBytes(m_installDir + QStringLiteral("/data/a.dll.old")), QByteArray("one"));
+    QCOMPARE(readFile(m_installDir + QStringLiteral("/data/a.dll.old")), QByteArray("one"));
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -63,7 +63,7 @@ void TestHttpsUpdate::serve(const QString &serverCertificate)
 
 void TestHttpsUpdate::placeAuthority(const QString &authority, const QString &relative)
 {
-    QVERIFY(putFile(installDir(), relative, fileBytes(m_tls.certificatePath(authority))));
+    QVERIFY(writeFile(installDir(), relative, readFile(m_tls.certificatePath(authority))));
 }
 
 void TestHttpsUpdate::updatesWithPinnedAuthority_data()
@@ -86,7 +86,7 @@ void TestHttpsUpdate::updatesWithPinnedAuthority()
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/data/b.dat")), V1.value("data/b.dat"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/data/b.dat")), V1.value("data/b.dat"));
     QTRY_COMPARE(m_install->hostStarts().size(), 1);
 }
 
@@ -141,7 +141,7 @@ void TestHttpsUpdate::unusableCaFileIsAConfigurationError()
     QFETCH(QString, message);
     serve(QStringLiteral("server"));
     if (!content.isNull())
-        QVERIFY(putFile(installDir(), caFile, content));
+        QVERIFY(writeFile(installDir(), caFile, content));
     configure(QString(), httpsUrl(), caFile);
     QVERIFY(snapshotInstall());
     const UpdaterRun run = runConsole();

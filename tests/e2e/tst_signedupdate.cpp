@@ -5,6 +5,7 @@
 #include "trustmessages.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -18,13 +19,11 @@ const SignedReleaseFixture::Files V2{{QStringLiteral("a.dll"), "library two, lon
                                      {QStringLiteral("c.txt"), "added in two"}};
 
 // The client's own files: never part of a release.
-const QStringList ClientOnly{QStringLiteral("system.cfg"),
-                             QStringLiteral("update_md5.info"),
-                             QStringLiteral("update_sequence.info"),
-                             QStringLiteral("update"),
-                             QStringLiteral("update.exe"),
-                             QStringLiteral("Host.exe"),
-                             QStringLiteral("host-starts.jsonl")};
+const QStringList ClientOnly{
+    QStringLiteral("system.cfg"),           QStringLiteral("update_md5.info"),
+    QStringLiteral("update_sequence.info"), QStringLiteral("update"),
+    QStringLiteral("update.exe"),           QStringLiteral("Host.exe"),
+    QStringLiteral("host-starts.jsonl")};
 
 const QStringList DescriptionRequests{QStringLiteral("/update.ini"),
                                       QStringLiteral("/update.ini.sig")};
@@ -64,7 +63,7 @@ private:
     void tamper(const QString &how);
     void expectRefusal(const UpdaterRun &run, const QString &message, int requestsBefore,
                        const QStringList &requests);
-    QByteArray served(const QString &relative) const { return fileBytes(root() + '/' + relative); }
+    QByteArray served(const QString &relative) const { return readFile(root() + '/' + relative); }
 };
 
 void TestSignedUpdate::applyV1ThenPublishV2()
@@ -98,7 +97,7 @@ void TestSignedUpdate::signedUpdateApplies()
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("1\n"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("1\n"));
 
     QVERIFY(publish(QStringLiteral("v2"), V2, {QStringLiteral("a")}));
     const int before = requestCount();
@@ -107,8 +106,8 @@ void TestSignedUpdate::signedUpdateApplies()
     QVERIFY2(foldersEqual(path(QStringLiteral("releases/v2")), installDir(),
                           ClientOnly + QStringList{QStringLiteral("*.old")}, &differences),
              differences.constData());
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_md5.info")), served("v2/md5.txt"));
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("2\n"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_md5.info")), served("v2/md5.txt"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("2\n"));
     m_server->waitForRequests(before + 6);
     QCOMPARE(requestsSince(before), (ListRequests + QStringList{QStringLiteral("/v2/a.dll"),
                                                                 QStringLiteral("/v2/c.txt")}));
@@ -145,18 +144,18 @@ void TestSignedUpdate::tamper(const QString &how)
     const int lineOfA = list.indexOf("\ta.dll");
     if (how == QLatin1String("update.ini")) {
         const QByteArray ini = served(QStringLiteral("update.ini"));
-        QVERIFY(putFile(root(), QStringLiteral("update.ini"), flipByte(ini, ini.size() / 2)));
+        QVERIFY(writeFile(root(), QStringLiteral("update.ini"), flipByte(ini, ini.size() / 2)));
     } else if (how.startsWith(QLatin1String("signature"))) {
         QByteArray sig = served(QStringLiteral("update.ini.sig"));
         const int at = sig.size() - 20; // inside the base64 signature
         sig[at] = how == QLatin1String("signature") ? (sig.at(at) == 'A' ? 'B' : 'A') : '*';
-        QVERIFY(putFile(root(), QStringLiteral("update.ini.sig"), sig));
+        QVERIFY(writeFile(root(), QStringLiteral("update.ini.sig"), sig));
     } else if (how == QLatin1String("md5.txt") || how == QLatin1String("sha256.txt")) {
         const QString file = QStringLiteral("v2/") + how;
-        QVERIFY(putFile(root(), file, flipByte(served(file), 3)));
+        QVERIFY(writeFile(root(), file, flipByte(served(file), 3)));
     } else if (how == QLatin1String("file")) {
-        QVERIFY(putFile(root(), QStringLiteral("v2/a.dll"),
-                        flipByte(served(QStringLiteral("v2/a.dll")), 2)));
+        QVERIFY(writeFile(root(), QStringLiteral("v2/a.dll"),
+                          flipByte(served(QStringLiteral("v2/a.dll")), 2)));
     } else if (how == QLatin1String("unlisted")) {
         const int start = list.lastIndexOf('\n', lineOfA) + 1;
         const QByteArray without = list.left(start) + list.mid(list.indexOf('\n', lineOfA) + 1);
@@ -166,8 +165,8 @@ void TestSignedUpdate::tamper(const QString &how)
         QVERIFY(replaceSha256List(QStringLiteral("v2"), flipByte(list, start + 5),
                                   QStringLiteral("a")));
         if (how == QLatin1String("cached"))
-            QVERIFY(
-                putFile(path(QStringLiteral("cache")), QStringLiteral("a.dll"), V2.value("a.dll")));
+            QVERIFY(writeFile(path(QStringLiteral("cache")), QStringLiteral("a.dll"),
+                              V2.value("a.dll")));
     }
 }
 
@@ -195,7 +194,7 @@ void TestSignedUpdate::rollbackIsRefused()
 
     // The old, validly signed description served again, as a replaying attacker would.
     for (const QString &name : {QStringLiteral("update.ini"), QStringLiteral("update.ini.sig")})
-        QVERIFY(putFile(root(), name, fileBytes(oldRoot + '/' + name)));
+        QVERIFY(writeFile(root(), name, readFile(oldRoot + '/' + name)));
     const int before = requestCount();
     expectRefusal(runConsole(), TrustMessages::sequenceRollback(1, 2), before, DescriptionRequests);
 }
@@ -224,7 +223,7 @@ void TestSignedUpdate::clientWithoutKeyUpdatesAsBefore()
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/update_md5.info")), served("v1/md5.txt"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_md5.info")), served("v1/md5.txt"));
     QVERIFY(!QFile::exists(installDir() + QStringLiteral("/update_sequence.info")));
     m_server->waitForRequests(4);
     QCOMPARE(requestsSince(0),
@@ -257,7 +256,7 @@ void TestSignedUpdate::keyRotation()
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(fileBytes(installDir() + QStringLiteral("/a.dll")), V1.value("a.dll"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/a.dll")), V1.value("a.dll"));
     QTRY_COMPARE(m_install->hostStarts().size(), 1);
 }
 

@@ -1,6 +1,7 @@
 #include "compare.h"
 
 #include "manifest.h"
+#include "testfiles.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,12 +35,6 @@ ManifestEntry entry(const QString &path, const QByteArray &md5)
     e.size = 3;
     e.md5 = md5;
     return e;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 } // namespace

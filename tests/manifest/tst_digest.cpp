@@ -1,7 +1,7 @@
 #include "digest.h"
+#include "testfiles.h"
 
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -21,15 +21,6 @@ QByteArray md5sumAsDigestText(const QString &path)
             text += common.mid(word * 8 + byte * 2, 2);
     }
     return text;
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
-    return bytes;
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "httprequest.h"
 #include "nginxserver.h"
 #include "scriptedserver.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkAccessManager>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -26,14 +26,6 @@ struct Outcome
     QString message = untouchedMessage;
     qint64 elapsedMs = 0;
 };
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
-    return bytes;
-}
 
 } // namespace
 

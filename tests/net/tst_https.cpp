@@ -3,7 +3,7 @@
 // completes the handshake, verifies the chain and says why it refuses an unknown authority.
 #include "httprequest.h"
 #include "nginxserver.h"
-#include "testauthority.h"
+#include "tlsfixture.h"
 
 #include <QFile>
 #include <QNetworkAccessManager>
@@ -15,6 +15,12 @@
 #include <QSslSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+namespace {
+
+const QString AuthorityName = QStringLiteral("update test CA");
+
+} // namespace
 
 class TestHttps : public QObject
 {
@@ -30,7 +36,7 @@ private:
     QNetworkReply *get(QNetworkAccessManager *manager, const QList<QSslCertificate> &trusted);
 
     QTemporaryDir m_root;
-    TestAuthority m_authority;
+    TlsFixture m_tls;
     QScopedPointer<NginxServer> m_nginx;
 };
 
@@ -38,13 +44,18 @@ void TestHttps::initTestCase()
 {
     QVERIFY(QSslSocket::supportsSsl());
     qInfo("TLS library: %s", qPrintable(QSslSocket::sslLibraryVersionString()));
+    QVERIFY(m_tls.isValid());
     QString error;
-    QVERIFY2(m_authority.create(&error), qPrintable(error));
+    QVERIFY2(
+        m_tls.makeAuthority(QStringLiteral("ca"), AuthorityName, &error) &&
+            m_tls.makeServerCertificate(QStringLiteral("server"), QStringLiteral("ca"), &error),
+        qPrintable(error));
     QFile file(m_root.filePath(QStringLiteral("hello.txt")));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write("hello over TLS") == 14);
     file.close();
     m_nginx.reset(new NginxServer(m_root.path()));
-    m_nginx->setTls(m_authority.serverCertificatePath(), m_authority.serverKeyPath());
+    m_nginx->setTls(m_tls.certificatePath(QStringLiteral("server")),
+                    m_tls.keyPath(QStringLiteral("server")));
     QVERIFY2(m_nginx->start(&error), qPrintable(error));
     QVERIFY(m_nginx->url().startsWith(QStringLiteral("https://127.0.0.1:")));
 }
@@ -68,7 +79,7 @@ QNetworkReply *TestHttps::get(QNetworkAccessManager *manager, const QList<QSslCe
 void TestHttps::trustedAuthorityGivesTheFile()
 {
     QNetworkAccessManager manager;
-    const auto authority = QSslCertificate::fromPath(m_authority.caPath());
+    const auto authority = QSslCertificate::fromPath(m_tls.certificatePath(QStringLiteral("ca")));
     QCOMPARE(authority.size(), 1);
     QScopedPointer<QNetworkReply> reply(get(&manager, authority));
     QVERIFY(reply->isFinished());
@@ -106,7 +117,7 @@ void TestHttps::unknownAuthorityIsRefusedWithItsReason()
     QCOMPARE(first.certificate().subjectInfo(QSslCertificate::CommonName),
              QStringList(QStringLiteral("127.0.0.1")));
     QCOMPARE(first.certificate().issuerInfo(QSslCertificate::CommonName),
-             QStringList(m_authority.name()));
+             QStringList(AuthorityName));
 }
 
 // What the updater's own fetch reports for such a server with the system's authorities

@@ -1,5 +1,7 @@
 #include "testinstall.h"
 
+#include "testfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,15 +12,6 @@
 #include <QTextCodec>
 
 namespace {
-
-bool copyExecutable(const QString &from, const QString &to)
-{
-    QFile::remove(to);
-    if (!QFile::copy(from, to))
-        return false;
-    return QFile::setPermissions(to, QFile::permissions(to) | QFileDevice::ExeOwner |
-                                         QFileDevice::ExeGroup | QFileDevice::ExeOther);
-}
 
 QString updaterFileName()
 {
@@ -161,18 +154,4 @@ QTextCodec *TestInstall::clientCodec()
         return QTextCodec::codecForLocale();
     const bool chinese = qEnvironmentVariable("LC_ALL").startsWith(QLatin1String("zh_CN"));
     return QTextCodec::codecForName(chinese ? "GBK" : "windows-1252");
-}
-
-QByteArray TestInstall::readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool TestInstall::writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
 }

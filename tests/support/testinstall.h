@@ -70,8 +70,6 @@ public:
 
     // Copies the stand-in host to `path` (for an "ExeName" elsewhere).
     static bool placeStandInHost(const QString &path);
-    static QByteArray readFile(const QString &path);
-    static bool writeFile(const QString &path, const QByteArray &bytes);
 
 private:
     QTemporaryDir m_root;

@@ -1,12 +1,8 @@
 #include "tlsfixture.h"
 
 #include "nginxserver.h"
-#ifdef Q_OS_WIN
-#include "winehost.h"
-#endif
-
-#include <QFile>
-#include <QProcess>
+#include "testfiles.h"
+#include "toolrun.h"
 
 namespace {
 
@@ -29,25 +25,13 @@ QString TlsFixture::keyPath(const QString &name) const
 
 bool TlsFixture::openssl(const QStringList &arguments, QString *error) const
 {
-#ifdef Q_OS_WIN // the Linux openssl through Wine, with the paths as Linux paths
-    QByteArray output;
-    if (WineHost::runTool(QStringLiteral("openssl"), arguments, 30000, &output) == 0)
+    const ToolRun run = runTool(QStringLiteral("openssl"), arguments, 30000);
+    if (run.exitCode == 0)
         return true;
-    *error =
-        QStringLiteral("openssl %1: %2").arg(arguments.value(0), QString::fromLocal8Bit(output));
+    // Under Wine its messages arrive in the output.
+    *error = QStringLiteral("openssl %1: %2")
+                 .arg(arguments.value(0), QString::fromLocal8Bit(run.errors + run.output));
     return false;
-#endif
-    QProcess process;
-    process.setWorkingDirectory(m_dir.path());
-    process.start(QStringLiteral("openssl"), arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        *error =
-            QStringLiteral("openssl %1: %2")
-                .arg(arguments.value(0), QString::fromLocal8Bit(process.readAllStandardError()));
-        return false;
-    }
-    return true;
 }
 
 bool TlsFixture::makeAuthority(const QString &name, const QString &commonName, QString *error)
@@ -65,14 +49,11 @@ bool TlsFixture::makeServerCertificate(const QString &name, const QString &autho
 {
     const QString request = m_dir.filePath(name + QStringLiteral(".csr"));
     const QString extensions = m_dir.filePath(name + QStringLiteral(".ext"));
-    QFile text(extensions);
-    if (!text.open(QIODevice::WriteOnly) ||
-        text.write("basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
-                   "subjectAltName=IP:127.0.0.1,DNS:localhost\n") < 0) {
-        *error = text.errorString();
+    if (!writeFile(extensions, "basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
+                               "subjectAltName=IP:127.0.0.1,DNS:localhost\n")) {
+        *error = QStringLiteral("cannot write ") + extensions;
         return false;
     }
-    text.close();
     return openssl(QStringList{QStringLiteral("req")} + P256 +
                        QStringList{QStringLiteral("-keyout"), keyPath(name), QStringLiteral("-out"),
                                    request, QStringLiteral("-subj"),

@@ -5,7 +5,9 @@
 
 // Test authorities and server certificates made with the openssl command line, and the
 // nginx directives that add a TLS port to a server with one of them. Each authority is a
-// self-signed P-256 certificate; a server certificate names 127.0.0.1 and localhost.
+// self-signed P-256 certificate; a server certificate names 127.0.0.1 and localhost. Nothing
+// is added to the machine's trust store: a client trusts an authority only when it is handed
+// its certificate.
 class TlsFixture
 {
 public:

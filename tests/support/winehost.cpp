@@ -1,5 +1,7 @@
 #include "winehost.h"
 
+#include "testfiles.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -19,12 +21,6 @@ using ToWindows = wchar_t *(CDECL *)(const char *);
 FARPROC wineExport(const char *name)
 {
     return GetProcAddress(GetModuleHandleW(L"kernel32.dll"), name);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The shell quotes nothing itself: each argument reaches it as one Windows argument.

@@ -1,28 +1,16 @@
 #include "ed25519key.h"
+#include "testfiles.h"
+#include "toolrun.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#ifdef Q_OS_WIN
-#include "winehost.h"
-#endif
 
 namespace {
 
 QByteArray runOpenssl(const QStringList &arguments)
 {
-#ifdef Q_OS_WIN // the Linux openssl through Wine
-    QByteArray output;
-    return WineHost::runTool(QStringLiteral("openssl"), arguments, 30000, &output) == 0
-               ? output
-               : QByteArray();
-#endif
-    QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), arguments);
-    if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
-        return QByteArray();
-    return openssl.readAllStandardOutput();
+    const ToolRun run = runTool(QStringLiteral("openssl"), arguments, 30000);
+    return run.exitCode == 0 ? run.output : QByteArray();
 }
 
 } // namespace
@@ -129,20 +117,9 @@ void TstEd25519Key::keyIdIsTheStartOfTheKeysSha256()
 {
     QTemporaryDir dir;
     const PublicKey key = SigningKey::generate().publicKey();
-    QFile raw(dir.filePath(QStringLiteral("key.raw")));
-    QVERIFY(raw.open(QIODevice::WriteOnly));
-    raw.write(key.raw());
-    raw.close();
-#ifdef Q_OS_WIN // the Linux sha256sum through Wine
-    QByteArray sum;
-    QCOMPARE(WineHost::runTool(QStringLiteral("sha256sum"), {raw.fileName()}, 30000, &sum), 0);
-    QCOMPARE(key.keyId(), sum.left(16));
-#else
-    QProcess sha256sum;
-    sha256sum.start(QStringLiteral("sha256sum"), {raw.fileName()});
-    QVERIFY(sha256sum.waitForFinished(30000));
-    QCOMPARE(key.keyId(), sha256sum.readAllStandardOutput().left(16));
-#endif
+    const QString raw = dir.filePath(QStringLiteral("key.raw"));
+    QVERIFY(writeFile(raw, key.raw()));
+    QCOMPARE(key.keyId(), sha256sum(raw).left(16));
 }
 
 QTEST_GUILESS_MAIN(TstEd25519Key)

@@ -1,38 +1,9 @@
 #include "sha256.h"
+#include "testfiles.h"
+#include "toolrun.h"
 
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#ifdef Q_OS_WIN
-#include "winehost.h"
-#endif
-
-namespace {
-
-QByteArray sha256sum(const QString &path)
-{
-#ifdef Q_OS_WIN // the Linux sha256sum through Wine
-    QByteArray output;
-    return WineHost::runTool(QStringLiteral("sha256sum"), {path}, 60000, &output) == 0
-               ? output.left(64)
-               : QByteArray();
-#endif
-    QProcess process;
-    process.start(QStringLiteral("sha256sum"), {path});
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QByteArray();
-    return process.readAllStandardOutput().left(64);
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class TstSha256 : public QObject
 {
@@ -83,10 +54,7 @@ void TstSha256::fileHashAgreesWithSha256sum()
     QFETCH(int, size);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("data.bin"));
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator{quint32(size)};
-    for (char &c : bytes)
-        c = char(generator.bounded(256));
+    const QByteArray bytes = randomBytes(size, quint32(size));
     QVERIFY(writeFile(path, bytes));
     QByteArray hex;
     QVERIFY(fileSha256Hex(path, &hex));

@@ -81,18 +81,6 @@ QStringList warningsWhile(const std::function<void()> &action)
     return warnings;
 }
 
-// Chunk types of a PNG file in file order.
-QList<QByteArray> pngChunkTypes(const QByteArray &png)
-{
-    QList<QByteArray> types;
-    for (int at = 8; at + 12 <= png.size();) {
-        const quint32 length = qFromBigEndian<quint32>(png.constData() + at);
-        types << png.mid(at + 4, 4);
-        at += 12 + int(length);
-    }
-    return types;
-}
-
 } // namespace
 
 class TestDialogFrame : public QObject
@@ -283,20 +271,6 @@ void TestDialogFrame::backgroundPicture()
     QVERIFY(picture.colorSpace().isValid()); // the embedded ICC profile was understood
     QCOMPARE(QPixmap(QStringLiteral(":/update_bg")).size(), QSize(640, 455));
 
-    QFile file(QStringLiteral(":/update_bg"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray png = file.readAll();
-    QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
-    QCOMPARE(int(png.at(24)), 8); // bit depth
-    QCOMPARE(int(png.at(25)), 2); // colour type: RGB
-    QCOMPARE(int(png.at(28)), 0); // not interlaced
-    const QList<QByteArray> chunks = pngChunkTypes(png);
-    QVERIFY(chunks.contains("iCCP"));
-    QVERIFY(chunks.contains("eXIf"));
-    QVERIFY(chunks.indexOf("iCCP") < chunks.indexOf("IDAT"));
-    QVERIFY(chunks.indexOf("eXIf") < chunks.indexOf("IDAT"));
-    QCOMPARE(chunks.last(), QByteArray("IEND"));
-
     // The picture is dark where the white texts sit.
     for (int y = 280; y < 430; y += 10)
         for (int x = 0; x < 640; x += 40)
@@ -309,12 +283,8 @@ void TestDialogFrame::icon()
     QFile file(QStringLiteral(":/icon"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray ico = file.readAll();
-    QCOMPARE(ico.size(), 16958);
-    QCOMPARE(qFromLittleEndian<quint16>(ico.constData() + 2), quint16(1));      // type: icon
-    QCOMPARE(qFromLittleEndian<quint16>(ico.constData() + 4), quint16(1));      // one image
-    QCOMPARE(qFromLittleEndian<quint16>(ico.constData() + 6 + 6), quint16(32)); // bits per pixel
-    QCOMPARE(qFromLittleEndian<quint32>(ico.constData() + 22), quint32(40));    // BITMAPINFOHEADER
-    QCOMPARE(qFromLittleEndian<qint32>(ico.constData() + 30), qint32(128));     // colour + mask
+    QVERIFY(ico.size() >= 6);
+    QCOMPARE(qFromLittleEndian<quint16>(ico.constData() + 2), quint16(1)); // an icon, not a cursor
 
     const QImage image(QStringLiteral(":/icon"));
     QCOMPARE(image.size(), QSize(64, 64));

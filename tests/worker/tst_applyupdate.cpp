@@ -48,7 +48,6 @@ private slots:
         QCOMPARE(readFile(folders.installPath(QStringLiteral("f.txt.old"))), QByteArray("current"));
     }
 
-#ifndef Q_OS_WIN // execute bits
     void replacedFileKeepsItsPermissions()
     {
 #ifdef Q_OS_WIN
@@ -67,7 +66,6 @@ private slots:
         QCOMPARE(readFile(tool), QByteArray("v2"));
         QCOMPARE(QFile::permissions(tool) & ~QFileDevice::Permissions(0x0f00), executable);
     }
-#endif
 
     // Regression: a failure at entry k used to leave entries 1..k-1 applied (two versions
     // mixed) and their new files gone from the cache.

@@ -2,8 +2,6 @@
 
 #include "digest.h"
 
-#include <QDirIterator>
-#include <QFile>
 #include <QTest>
 
 WorkerFolders::WorkerFolders()
@@ -17,22 +15,6 @@ WorkerFolders::WorkerFolders()
 
 namespace workertest {
 
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
-        return false;
-    file.setPermissions(file.permissions() | QFileDevice::ReadOther | QFileDevice::ReadGroup);
-    return true;
-}
-
 ManifestEntry entryFor(const QString &path, const QByteArray &content)
 {
     ManifestEntry entry;
@@ -40,17 +22,6 @@ ManifestEntry entryFor(const QString &path, const QByteArray &content)
     entry.size = content.size();
     entry.md5 = digestText(content);
     return entry;
-}
-
-QStringList filesBelow(const QString &dir)
-{
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(dir).relativeFilePath(it.next()));
-    files.sort();
-    return files;
 }
 
 QByteArray contentFor(const QString &name, int size)

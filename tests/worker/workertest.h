@@ -1,6 +1,7 @@
 #pragma once
 
 #include "manifest.h"
+#include "testfiles.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -41,12 +42,7 @@ struct WorkerOutcome
 
 namespace workertest {
 
-QByteArray readFile(const QString &path);
-// Creates the folders on the way; served files are made world-readable.
-bool writeFile(const QString &path, const QByteArray &bytes);
 ManifestEntry entryFor(const QString &path, const QByteArray &content);
-// Every file below `dir`, relative, sorted, hidden ones included.
-QStringList filesBelow(const QString &dir);
 // Some bytes that differ from file to file.
 QByteArray contentFor(const QString &name, int size);
 

@@ -5,18 +5,15 @@
 #include "signaturefile.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 bool SignedReleaseFixture::setUp(const QString &serverDirectives)
 {
-    m_work.reset(new QTemporaryDir);
-    if (!m_work->isValid() || !QDir().mkpath(root()))
+    if (!setUpKeys({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) ||
+        !QDir().mkpath(root()))
         return false;
-    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}) {
-        if (runPublish({QStringLiteral("--keygen"), path(QStringLiteral("keys/") + name)})
-                .exitCode != 0)
-            return false;
-    }
     m_server.reset(new NginxServer(root()));
     m_server->setServerDirectives(serverDirectives);
     m_install.reset(new TestInstall);
@@ -28,17 +25,6 @@ void SignedReleaseFixture::tearDown()
     m_install.reset();
     m_server.reset();
     m_work.reset();
-}
-
-QString SignedReleaseFixture::keyFile(const QString &name) const
-{
-    return path(QStringLiteral("keys/%1/update-signing.key").arg(name));
-}
-
-QString SignedReleaseFixture::publicKey(const QString &name) const
-{
-    return QString::fromLatin1(
-        fileBytes(path(QStringLiteral("keys/%1/update-signing.pub").arg(name))).trimmed());
 }
 
 void SignedReleaseFixture::configure(const QString &publicKey, const QString &url,
@@ -58,13 +44,10 @@ bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
 {
     const QString release = path(QStringLiteral("releases/") + folder);
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        if (!putFile(release, it.key(), it.value()))
+        if (!writeFile(release, it.key(), it.value()))
             return false;
     }
-    QStringList arguments{release, root(), QStringLiteral("--folder"), folder};
-    for (const QString &key : keys)
-        arguments << QStringLiteral("--sign") << keyFile(key);
-    const ToolRun run = runPublish(arguments + extra);
+    const ToolRun run = publishFolder(release, folder, signOptions(keys) + extra);
     if (run.exitCode != 0)
         qWarning("update-publish: %s", run.errors.constData());
     return run.exitCode == 0;
@@ -72,22 +55,22 @@ bool SignedReleaseFixture::publish(const QString &folder, const Files &files,
 
 bool SignedReleaseFixture::resign(const QByteArray &description, const QString &name) const
 {
-    const SigningKey key = SigningKey::fromPem(fileBytes(keyFile(name)));
+    const SigningKey key = SigningKey::fromPem(readFile(keyFile(name)));
     const QByteArray signature = signatureLine(key, description);
-    return !signature.isEmpty() && putFile(root(), QStringLiteral("update.ini"), description) &&
-           putFile(root(), QStringLiteral("update.ini.sig"), signature);
+    return !signature.isEmpty() && writeFile(root(), QStringLiteral("update.ini"), description) &&
+           writeFile(root(), QStringLiteral("update.ini.sig"), signature);
 }
 
 bool SignedReleaseFixture::replaceSha256List(const QString &folder, const QByteArray &list,
                                              const QString &signer) const
 {
-    QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
+    QByteArray description = readFile(root() + QStringLiteral("/update.ini"));
     const QRegularExpression named(QStringLiteral("Sha256List=[0-9a-f]{64}"));
     const QString replaced =
         QString::fromLatin1(description)
             .replace(named, QStringLiteral("Sha256List=") + QString::fromLatin1(sha256Hex(list)));
     return replaced.toLatin1() != description &&
-           putFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
+           writeFile(root(), folder + QStringLiteral("/sha256.txt"), list) &&
            resign(replaced.toLatin1(), signer);
 }
 

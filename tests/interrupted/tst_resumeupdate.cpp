@@ -5,6 +5,7 @@
 #include "partialstore.h"
 #include "updatenames.h"
 #include "serverrelease.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QFileInfo>
@@ -16,17 +17,6 @@ namespace {
 using Files = QMap<QString, QByteArray>;
 
 constexpr int BigBytes = 64 * 1024 * 1024;
-
-QByteArray patterned(int size, char seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = quint32(seed);
-    for (int i = 0; i < size; i += 4) {
-        state = state * 1664525u + 1013904223u;
-        memcpy(bytes.data() + i, &state, size_t(qMin(4, size - i)));
-    }
-    return bytes;
-}
 
 } // namespace
 
@@ -47,9 +37,9 @@ private:
 
 void TestResumeUpdate::initTestCase()
 {
-    m_release[QStringLiteral("data/big.pak")] = patterned(BigBytes, 'b');
+    m_release[QStringLiteral("data/big.pak")] = randomBytes(BigBytes, 'b');
     for (int i = 0; i < 40; ++i)
-        m_release[QStringLiteral("lib/f%1.dll").arg(i)] = patterned(1000 + 313 * i, char(i));
+        m_release[QStringLiteral("lib/f%1.dll").arg(i)] = randomBytes(1000 + 313 * i, quint32(i));
     ServerRelease::writeVersion(m_served.path(), QStringLiteral("v2"), m_release);
     ServerRelease::writeDescription(m_served.path(), 0, QStringLiteral("v2"), QStringLiteral("2"));
     m_nginx = std::make_unique<NginxServer>(m_served.path());

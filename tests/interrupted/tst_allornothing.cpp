@@ -4,6 +4,7 @@
 #include "digest.h"
 #include "nginxserver.h"
 #include "serverrelease.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QDirIterator>
@@ -33,7 +34,7 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        files.insert(QDir(dir).relativeFilePath(path), TestInstall::readFile(path));
+        files.insert(QDir(dir).relativeFilePath(path), readFile(path));
     }
     return files;
 }
@@ -41,7 +42,7 @@ QMap<QString, QByteArray> snapshot(const QString &dir)
 QList<QJsonObject> hostStartRecords(const TestInstall &install)
 {
     QList<QJsonObject> records;
-    const QByteArray log = TestInstall::readFile(install.appDir() + "/host-starts.jsonl");
+    const QByteArray log = readFile(install.appDir() + "/host-starts.jsonl");
     for (const QByteArray &line : log.split('\n')) {
         if (!line.isEmpty())
             records.append(QJsonDocument::fromJson(line).object());
@@ -83,8 +84,8 @@ void TestAllOrNothing::installWithOldCopies(const TestInstall &install, const QS
     ServerRelease::writeDescription(serverRoot, 0, "v2", "2.0");
     ServerRelease::install(install.appDir(), m_previous);
     for (const QString &name : m_names)
-        TestInstall::writeFile(install.appDir() + '/' + name + ".old", m_first.value(name));
-    TestInstall::writeFile(install.appDir() + "/update_md5.info", m_previousList);
+        writeFile(install.appDir() + '/' + name + ".old", m_first.value(name));
+    writeFile(install.appDir() + "/update_md5.info", m_previousList);
 }
 
 void TestAllOrNothing::failureAtThirdOfFiveChangesNothing_data()
@@ -118,7 +119,7 @@ void TestAllOrNothing::failureAtThirdOfFiveChangesNothing()
     const QString third = install.appDir() + '/' + m_names.at(2);
     if (obstacle == QLatin1String("folder")) {
         QFile::remove(third + ".old");
-        TestInstall::writeFile(third + ".old/keep", "in the way");
+        writeFile(third + ".old/keep", "in the way");
     }
     const QMap<QString, QByteArray> before = snapshot(install.appDir());
 
@@ -150,8 +151,8 @@ void TestAllOrNothing::secondRunNeedsNoDownload(const TestInstall &install,
              qPrintable(requested.join(' ')));
     QVERIFY(ServerRelease::installed(install.appDir(), m_next));
     for (const QString &name : m_names)
-        QCOMPARE(TestInstall::readFile(install.appDir() + '/' + name + ".old"), m_previous[name]);
-    QCOMPARE(TestInstall::readFile(install.appDir() + "/update_md5.info"), m_nextList);
+        QCOMPARE(readFile(install.appDir() + '/' + name + ".old"), m_previous[name]);
+    QCOMPARE(readFile(install.appDir() + "/update_md5.info"), m_nextList);
 }
 
 // What an update killed right after it wrote its journal leaves: the previous release
@@ -160,7 +161,7 @@ void TestAllOrNothing::plantJournal(const TestInstall &install, const QString &c
 {
     QList<ManifestEntry> entries;
     for (auto it = m_next.cbegin(); it != m_next.cend(); ++it) {
-        TestInstall::writeFile(cache + '/' + it.key(), it.value());
+        writeFile(cache + '/' + it.key(), it.value());
         entries.append({it.key(), it.value().size(), digestText(it.value())});
     }
     UpdateJournal journal = UpdateJournal::plan(QDir(cache), QDir(install.appDir()), entries);
@@ -185,8 +186,8 @@ void TestAllOrNothing::restartFinishesALeftOverUpdateBeforeTheHost()
     QCOMPARE(hostStartRecords(install).first().value("journal").toBool(), false);
     QVERIFY(ServerRelease::installed(install.appDir(), m_next));
     for (const QString &name : m_names)
-        QCOMPARE(TestInstall::readFile(install.appDir() + '/' + name + ".old"), m_previous[name]);
-    QCOMPARE(TestInstall::readFile(install.appDir() + "/update_md5.info"), m_nextList);
+        QCOMPARE(readFile(install.appDir() + '/' + name + ".old"), m_previous[name]);
+    QCOMPARE(readFile(install.appDir() + "/update_md5.info"), m_nextList);
     QVERIFY(!QFileInfo::exists(install.appDir() + "/update_md5.info.journal"));
 }
 

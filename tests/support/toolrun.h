@@ -12,16 +12,14 @@ struct ToolRun
     QByteArray errors;
 };
 
-// Runs `program` with `arguments` and waits for it.
+// Runs `program` with `arguments` and waits for it. A tool of the machine (openssl, diff,
+// sha256sum, ...) runs as itself on Linux and through Wine in the Windows build, where
+// its standard error arrives merged into the output.
 ToolRun runTool(const QString &program, const QStringList &arguments, int timeoutMs = 60000);
-
-// Runs the built update-publish.
-ToolRun runPublish(const QStringList &arguments);
 
 // True when `diff -r` finds the two folders equal byte for byte (`excludes` as diff -x).
 bool foldersEqual(const QString &a, const QString &b, const QStringList &excludes = {},
                   QByteArray *differences = nullptr);
 
-// Writes a file below `root`, creating its folders.
-bool putFile(const QString &root, const QString &relativePath, const QByteArray &bytes);
-QByteArray fileBytes(const QString &path);
+// The file's SHA-256 as sha256sum prints it (64 hex digits); empty when it fails.
+QByteArray sha256sum(const QString &path);

@@ -1,8 +1,9 @@
 #include "serverrelease.h"
 
-#include "testinstall.h"
+#include "testfiles.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QtEndian>
 
 namespace {
@@ -36,13 +37,13 @@ QByteArray writeVersion(const QString &root, const QString &folder,
 {
     QByteArray list;
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        TestInstall::writeFile(root + '/' + folder + '/' + it.key(), it.value());
+        writeFile(root + '/' + folder + '/' + it.key(), it.value());
         QString path = it.key();
         path.replace('/', '\\');
         list += listDigest(it.value()) + '\t' + sizeField(it.value().size()) + '\t' +
                 path.toLocal8Bit() + "\r\n";
     }
-    TestInstall::writeFile(root + '/' + folder + "/md5.txt", list);
+    writeFile(root + '/' + folder + "/md5.txt", list);
     return list;
 }
 
@@ -52,20 +53,20 @@ void writeDescription(const QString &root, int updateType, const QString &folder
     const QByteArray text = "[Summary]\nUpdateType=" + QByteArray::number(updateType) +
                             "\n[Version]\nFolder=" + folder.toUtf8() +
                             "\nVersion=" + version.toUtf8() + "\n";
-    TestInstall::writeFile(root + "/update.ini", text);
+    writeFile(root + "/update.ini", text);
 }
 
 void install(const QString &dir, const QMap<QString, QByteArray> &files)
 {
     for (auto it = files.cbegin(); it != files.cend(); ++it)
-        TestInstall::writeFile(dir + '/' + it.key(), it.value());
+        writeFile(dir + '/' + it.key(), it.value());
 }
 
 bool installed(const QString &dir, const QMap<QString, QByteArray> &files)
 {
     for (auto it = files.cbegin(); it != files.cend(); ++it) {
         if (!QFileInfo::exists(dir + '/' + it.key()) ||
-            TestInstall::readFile(dir + '/' + it.key()) != it.value())
+            readFile(dir + '/' + it.key()) != it.value())
             return false;
     }
     return true;

@@ -1,10 +1,5 @@
-#include "publishrun.h"
+#include "toolrun.h"
 
-#include "testinstall.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 #ifdef Q_OS_WIN
@@ -15,8 +10,6 @@ ToolRun runTool(const QString &program, const QStringList &arguments, int timeou
 {
     ToolRun run;
 #ifdef Q_OS_WIN
-    // Under Wine the Linux tools (sha256sum, openssl, ...) run through Wine; their standard
-    // error arrives merged into the output.
     if (!program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
         run.exitCode = WineHost::runTool(program, arguments, timeoutMs, &run.output);
         return run;
@@ -41,20 +34,6 @@ ToolRun runTool(const QString &program, const QStringList &arguments, int timeou
     return run;
 }
 
-ToolRun runPublish(const QStringList &arguments)
-{
-    const QString windows = TestInstall::windowsBuild();
-    if (windows.isEmpty())
-        return runTool(QStringLiteral(PUBLISH_TOOL_PATH), arguments);
-    QProcess process;
-    TestInstall::setUpProgram(
-        &process, windows + QStringLiteral("/tools/publish/update-publish.exe"), arguments);
-    ToolRun run = runTool(process.program(), process.arguments());
-    run.output.replace("\r\n", "\n"); // a Windows console program's line ends
-    run.errors.replace("\r\n", "\n");
-    return run;
-}
-
 bool foldersEqual(const QString &a, const QString &b, const QStringList &excludes,
                   QByteArray *differences)
 {
@@ -75,17 +54,8 @@ bool foldersEqual(const QString &a, const QString &b, const QStringList &exclude
 #endif
 }
 
-bool putFile(const QString &root, const QString &relativePath, const QByteArray &bytes)
+QByteArray sha256sum(const QString &path)
 {
-    const QString path = QDir(root).absoluteFilePath(relativePath);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const ToolRun run = runTool(QStringLiteral("sha256sum"), {path});
+    return run.exitCode == 0 ? run.output.left(64) : QByteArray();
 }

@@ -6,9 +6,9 @@
 // update's journal and kills at growing delays after it appears.
 #include "nginxserver.h"
 #include "serverrelease.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -50,17 +50,6 @@ void makeReleases(Files *previous, Files *next)
         const QString name = QStringLiteral("plugins/new%1/added.dll").arg(i);
         (*next)[name] = bytesFor(name, 500 + i, 2);
     }
-}
-
-QStringList filesBelow(const QString &dir)
-{
-    QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(QDir(dir).relativeFilePath(it.next()));
-    files.sort();
-    return files;
 }
 
 constexpr int DownloadKills = 6;
@@ -225,7 +214,7 @@ void TestInterruptedUpdate::resetInstallation(const TestInstall &install,
     }
     QDir(cache).removeRecursively();
     ServerRelease::install(install.appDir(), m_previous);
-    TestInstall::writeFile(install.appDir() + QStringLiteral("/update_md5.info"), m_previousList);
+    writeFile(install.appDir() + QStringLiteral("/update_md5.info"), m_previousList);
 }
 
 // Starts an update, waits for its journal and kills it `delayUs` later (or lets it end
@@ -264,14 +253,14 @@ void TestInterruptedUpdate::checkWholeAfterKill(const QString &appDir) const
 {
     for (auto it = m_next.cbegin(); it != m_next.cend(); ++it) {
         const QString path = appDir + QLatin1Char('/') + it.key();
-        const QByteArray content = TestInstall::readFile(path);
+        const QByteArray content = readFile(path);
         const bool wasThere = m_previous.contains(it.key());
         const bool whole =
             content == it.value() ||
             (wasThere ? content == m_previous.value(it.key()) : !QFileInfo::exists(path));
         QVERIFY2(whole, qPrintable(it.key() + QStringLiteral(" is neither version")));
     }
-    const QByteArray record = TestInstall::readFile(appDir + QStringLiteral("/update_md5.info"));
+    const QByteArray record = readFile(appDir + QStringLiteral("/update_md5.info"));
     QVERIFY(record == m_previousList || record == m_nextList);
 }
 
@@ -319,19 +308,19 @@ void TestInterruptedUpdate::checkEndState(const QString &appDir) const
                             QStringLiteral("update_md5.info")};
     for (auto it = m_next.cbegin(); it != m_next.cend(); ++it) {
         expected.append(it.key());
-        QVERIFY2(TestInstall::readFile(appDir + QLatin1Char('/') + it.key()) == it.value(),
+        QVERIFY2(readFile(appDir + QLatin1Char('/') + it.key()) == it.value(),
                  qPrintable(it.key()));
         const QByteArray previous = m_previous.value(it.key());
         if (m_previous.contains(it.key()) && previous != it.value()) {
             expected.append(it.key() + QStringLiteral(".old"));
-            QVERIFY2(TestInstall::readFile(appDir + QLatin1Char('/') + it.key() +
-                                           QStringLiteral(".old")) == previous,
+            QVERIFY2(readFile(appDir + QLatin1Char('/') + it.key() + QStringLiteral(".old")) ==
+                         previous,
                      qPrintable(it.key() + QStringLiteral(".old")));
         }
     }
     expected.sort();
     QCOMPARE(filesBelow(appDir), expected);
-    QCOMPARE(TestInstall::readFile(appDir + QStringLiteral("/update_md5.info")), m_nextList);
+    QCOMPARE(readFile(appDir + QStringLiteral("/update_md5.info")), m_nextList);
 }
 
 // One whole run: how long its journal is visible, to spread the kills over the apply.

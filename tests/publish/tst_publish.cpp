@@ -2,6 +2,7 @@
 #include "publishrun.h"
 
 #include "manifest.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -50,14 +51,14 @@ void TestPublish::init()
 {
     m_dir.reset(new QTemporaryDir);
     QVERIFY(m_dir->isValid());
-    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "abc"));
+    QVERIFY(writeFile(release(), QStringLiteral("doc/abc.txt"), "abc"));
 }
 
 void TestPublish::writesListTheUpdaterReads()
 {
     const ToolRun run = publish(QStringLiteral("v1"));
     QVERIFY2(run.exitCode == 0, run.errors.constData());
-    QCOMPARE(fileBytes(root() + QStringLiteral("/v1/md5.txt")),
+    QCOMPARE(readFile(root() + QStringLiteral("/v1/md5.txt")),
              QByteArray("98500190b04fd23c7d3f96d6727fe128\t0000000300000000\tdoc\\abc.txt\r\n"));
 }
 
@@ -66,9 +67,12 @@ void TestPublish::copiesTheReleaseByteForByte()
     QByteArray big(3 * 1024 * 1024 + 17, Qt::Uninitialized);
     for (int i = 0; i < big.size(); ++i)
         big[i] = char(i * 7 + i / 4096);
-    QVERIFY(putFile(release(), QStringLiteral("bin/host.dll"), big));
-    QVERIFY(putFile(release(), QStringLiteral("empty.dat"), QByteArray()));
-    QVERIFY(putFile(release(), QStringLiteral(".hidden/flag"), "1"));
+    QVERIFY(writeFile(release(), QStringLiteral("bin/host.dll"), big));
+    // Readable by its owner only: the published copy must still be readable by everyone.
+    QVERIFY(QFile::setPermissions(release() + QStringLiteral("/bin/host.dll"),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    QVERIFY(writeFile(release(), QStringLiteral("empty.dat"), QByteArray()));
+    QVERIFY(writeFile(release(), QStringLiteral(".hidden/flag"), "1"));
     const ToolRun run = publish(QStringLiteral("v1"));
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
@@ -76,7 +80,7 @@ void TestPublish::copiesTheReleaseByteForByte()
     QVERIFY2(foldersEqual(release(), root() + QStringLiteral("/v1"), {QStringLiteral("md5.txt")},
                           &differences),
              differences.constData());
-    const Manifest listed = parseManifest(fileBytes(root() + QStringLiteral("/v1/md5.txt")));
+    const Manifest listed = parseManifest(readFile(root() + QStringLiteral("/v1/md5.txt")));
     QCOMPARE(listed.keys(),
              (QStringList{QStringLiteral(".hidden/flag"), QStringLiteral("bin/host.dll"),
                           QStringLiteral("doc/abc.txt"), QStringLiteral("empty.dat")}));
@@ -141,17 +145,17 @@ void TestPublish::leavesOutClientFiles()
 {
     QFETCH(QString, path);
     QFETCH(QStringList, options);
-    QVERIFY(putFile(release(), path, "client only"));
+    QVERIFY(writeFile(release(), path, "client only"));
     const ToolRun run = publish(QStringLiteral("v1"), options);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
-    const Manifest listed = parseManifest(fileBytes(root() + QStringLiteral("/v1/md5.txt")));
+    const Manifest listed = parseManifest(readFile(root() + QStringLiteral("/v1/md5.txt")));
     QCOMPARE(listed.keys(), QStringList{QStringLiteral("doc/abc.txt")});
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1/") + path));
 }
 
 void TestPublish::refusesNameInsteadOfWritingQuestionMarks()
 {
-    QVERIFY(putFile(release(), QStringLiteral("数据.txt"), "data"));
+    QVERIFY(writeFile(release(), QStringLiteral("数据.txt"), "data"));
     const ToolRun run = publish(QStringLiteral("v1"),
                                 {QStringLiteral("--codepage"), QStringLiteral("windows-1252")});
     QVERIFY(run.exitCode != 0);
@@ -169,11 +173,11 @@ void TestPublish::refusesNameInsteadOfWritingQuestionMarks()
 
 void TestPublish::writesPathsInClientCodePage()
 {
-    QVERIFY(putFile(release(), QStringLiteral("数据/a b.txt"), "data"));
+    QVERIFY(writeFile(release(), QStringLiteral("数据/a b.txt"), "data"));
     const ToolRun run =
         publish(QStringLiteral("v1"), {QStringLiteral("--codepage"), QStringLiteral("GBK")});
     QVERIFY2(run.exitCode == 0, run.errors.constData());
-    const QByteArray list = fileBytes(root() + QStringLiteral("/v1/md5.txt"));
+    const QByteArray list = readFile(root() + QStringLiteral("/v1/md5.txt"));
     QVERIFY2(list.contains("\t\xca\xfd\xbe\xdd\\a b.txt\r\n"), list.constData());
     QVERIFY(QFileInfo::exists(root() + QStringLiteral("/v1/数据/a b.txt")));
 }
@@ -184,8 +188,8 @@ void TestPublish::refusesNamesDifferingOnlyInCase()
 #ifdef Q_OS_WIN
     QSKIP("A Windows folder cannot hold two names that differ only in letter case");
 #endif
-    QVERIFY(putFile(release(), QStringLiteral("Data/a.txt"), "upper"));
-    QVERIFY(putFile(release(), QStringLiteral("data/a.txt"), "lower"));
+    QVERIFY(writeFile(release(), QStringLiteral("Data/a.txt"), "upper"));
+    QVERIFY(writeFile(release(), QStringLiteral("data/a.txt"), "lower"));
     const ToolRun run = publish(QStringLiteral("v1"));
     QVERIFY(run.exitCode != 0);
     QVERIFY2(run.errors.contains("\"Data/a.txt\" and \"data/a.txt\" differ only in letter case"),
@@ -225,7 +229,7 @@ void TestPublish::refusesNamesWindowsMapsElsewhere()
     QFETCH(QString, path);
     QFETCH(QString, name);
     QFETCH(QString, problem);
-    QVERIFY(putFile(release(), path, "data"));
+    QVERIFY(writeFile(release(), path, "data"));
     const ToolRun run = publish(QStringLiteral("v1"));
     QCOMPARE(run.exitCode, 1);
     const QString errors = QString::fromUtf8(run.errors);
@@ -241,21 +245,21 @@ void TestPublish::refusesNamesWindowsMapsElsewhere()
 void TestPublish::keepsFolderOfAnotherVersion()
 {
     QVERIFY(publish(QStringLiteral("v1")).exitCode == 0);
-    const QByteArray description = fileBytes(root() + QStringLiteral("/update.ini"));
-    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
+    const QByteArray description = readFile(root() + QStringLiteral("/update.ini"));
+    QVERIFY(writeFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
     const ToolRun run = publish(QStringLiteral("v1"), {QStringLiteral("--optional")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.errors.contains("--force"), run.errors.constData());
-    QCOMPARE(fileBytes(root() + QStringLiteral("/v1/doc/abc.txt")), QByteArray("abc"));
-    QCOMPARE(fileBytes(root() + QStringLiteral("/update.ini")), description);
+    QCOMPARE(readFile(root() + QStringLiteral("/v1/doc/abc.txt")), QByteArray("abc"));
+    QCOMPARE(readFile(root() + QStringLiteral("/update.ini")), description);
 }
 
 void TestPublish::replacesFolderWhenForced()
 {
-    QVERIFY(putFile(release(), QStringLiteral("gone.txt"), "only in the first"));
+    QVERIFY(writeFile(release(), QStringLiteral("gone.txt"), "only in the first"));
     QVERIFY(publish(QStringLiteral("v1")).exitCode == 0);
     QVERIFY(QFile::remove(release() + QStringLiteral("/gone.txt")));
-    QVERIFY(putFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
+    QVERIFY(writeFile(release(), QStringLiteral("doc/abc.txt"), "changed"));
     const ToolRun run = publish(QStringLiteral("v1"), {QStringLiteral("--force")});
     QVERIFY2(run.exitCode == 0, run.errors.constData());
     QVERIFY(foldersEqual(release(), root() + QStringLiteral("/v1"), {QStringLiteral("md5.txt")}));

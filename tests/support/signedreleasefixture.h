@@ -1,42 +1,29 @@
 #pragma once
 
-#include "publishrun.h"
-
 #include "nginxserver.h"
+#include "signingfixture.h"
 #include "testinstall.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMap>
-#include <QObject>
 #include <QScopedPointer>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
-// Signed releases published with update-publish into a folder that a private nginx serves,
-// and an installation whose `update console` is run against it as a real process.
-class SignedReleaseFixture : public QObject
+// Signed releases published into the root that a private nginx serves, and an installation
+// whose `update console` is run against it as a real process.
+class SignedReleaseFixture : public SigningFixture
 {
-public:
-    using Files = QMap<QString, QByteArray>;
-
 protected:
-    // Keys, server and installation; `serverDirectives` go into nginx's server block.
+    // The key pairs "a", "b" and "c", the server and the installation; `serverDirectives`
+    // go into nginx's server block.
     bool setUp(const QString &serverDirectives = QString());
     void tearDown();
 
-    QString path(const QString &relative) const { return m_work->filePath(relative); }
-    QString root() const { return path(QStringLiteral("root")); }
     QString installDir() const { return m_install->appDir(); }
-    QString keyFile(const QString &name) const;
-    // The base64 public key of the pair `name`, made by setUp ("a", "b", "c").
-    QString publicKey(const QString &name) const;
 
     // system.cfg with the server, the cache and, when not null, "PublicKey" (and "CaFile").
     void configure(const QString &publicKey, const QString &url = QString(),
                    const QString &caFile = QString()) const;
-    // A release folder with `files`, published as `folder` with each `keys` signing.
+    // A release folder with `files`, published as `folder` with each of `keys` signing.
     bool publish(const QString &folder, const Files &files, const QStringList &keys,
                  const QStringList &extra = {}) const;
 
@@ -64,7 +51,6 @@ protected:
     QStringList requestsSince(int from) const;
     int requestCount() const { return m_server->requestedPaths().size(); }
 
-    QScopedPointer<QTemporaryDir> m_work;
     QScopedPointer<NginxServer> m_server;
     QScopedPointer<TestInstall> m_install;
 };

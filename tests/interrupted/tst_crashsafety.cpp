@@ -1,38 +1,12 @@
 // The real `update console`, killed with SIGKILL in the middle of a large download and run
 // again: nothing partial may ever stand under a listed name, and the second run finishes.
 #include "nginxserver.h"
+#include "serverrelease.h"
+#include "testfiles.h"
 #include "testinstall.h"
-#include "workertest.h"
 
 #include <QProcess>
 #include <QTest>
-
-using namespace workertest;
-
-namespace {
-
-// One line of the published list: digest text, size as low then high 32 bits, backslashes.
-QByteArray listLine(const QString &path, const QByteArray &content)
-{
-    const ManifestEntry entry = entryFor(path, content);
-    const quint64 size = quint64(entry.size);
-    const QByteArray sizeField = QByteArray::number(size & 0xffffffffu, 16).rightJustified(8, '0') +
-                                 QByteArray::number(size >> 32, 16).rightJustified(8, '0');
-    return entry.md5 + '\t' + sizeField + '\t' + QString(path).replace('/', '\\').toUtf8() + "\r\n";
-}
-
-QByteArray randomBytes(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 0x9e3779b9u;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = char(state >> 24);
-    }
-    return bytes;
-}
-
-} // namespace
 
 class TestCrashSafety : public QObject
 {
@@ -50,14 +24,9 @@ private slots:
             {QStringLiteral("big.bin"), randomBytes(20 * 1024 * 1024)},
             {QStringLiteral("data/z_after.txt"), "fetched last"},
         };
-        QByteArray list;
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            QVERIFY(writeFile(served.filePath(QStringLiteral("v2/") + it.key()), it.value()));
-            list += listLine(it.key(), it.value());
-        }
-        QVERIFY(writeFile(served.filePath(QStringLiteral("v2/md5.txt")), list));
-        QVERIFY(writeFile(served.filePath(QStringLiteral("update.ini")),
-                          "[Summary]\nUpdateType=0\n[Version]\nFolder=v2\nVersion=2.0\n"));
+        ServerRelease::writeVersion(served.path(), QStringLiteral("v2"), files);
+        ServerRelease::writeDescription(served.path(), 0, QStringLiteral("v2"),
+                                        QStringLiteral("2.0"));
         NginxServer nginx(served.path());
         nginx.setServerDirectives(QStringLiteral("location = /v2/big.bin { limit_rate 4m; }"));
         QVERIFY(nginx.start());

@@ -1,12 +1,15 @@
 // update-publish --verify: a published tree checked as a client with the key checks it.
 #include "signingfixture.h"
 
+#include <QFile>
+#include <QTest>
+
 class TestPublishVerify : public SigningFixture
 {
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(setUp()); }
+    void init() { QVERIFY(setUpRelease()); }
     void acceptsWhatWasPublished();
     void catchesChanges_data();
     void catchesChanges();
@@ -64,7 +67,7 @@ void TestPublishVerify::catchesChanges()
     QVERIFY(publishSigned(QStringLiteral("v1")).exitCode == 0);
     QVERIFY(verify().exitCode == 0);
     const QString target = root() + QLatin1Char('/') + file;
-    QByteArray bytes = fileBytes(target);
+    QByteArray bytes = readFile(target);
     if (file == QLatin1String("b")) {
         QVERIFY(keygen(file).exitCode == 0);
     } else if (from.isEmpty()) {
@@ -72,10 +75,10 @@ void TestPublishVerify::catchesChanges()
     } else if (from == "flip") {
         const int at = bytes.lastIndexOf(' ') + 3;
         bytes[at] = bytes.at(at) == 'A' ? 'B' : 'A';
-        QVERIFY(putFile(root(), file, bytes));
+        QVERIFY(writeFile(root(), file, bytes));
     } else {
         QVERIFY(bytes.contains(from));
-        QVERIFY(putFile(root(), file, bytes.replace(from, to)));
+        QVERIFY(writeFile(root(), file, bytes.replace(from, to)));
     }
     const ToolRun run = verify(file == QLatin1String("b") ? file : QStringLiteral("a"));
     QCOMPARE(run.exitCode, 1);
@@ -101,7 +104,7 @@ void TestPublishVerify::verifiesListOfAnotherCodePage()
 {
     QFETCH(QString, codePage);
     QFETCH(QString, name);
-    QVERIFY(putFile(path(QStringLiteral("release")), name, "named"));
+    QVERIFY(writeFile(path(QStringLiteral("release")), name, "named"));
     const QStringList codePageOption{QStringLiteral("--codepage"), codePage};
     const ToolRun published = publishSigned(QStringLiteral("v1"), codePageOption);
     QVERIFY2(published.exitCode == 0, published.errors.constData());
