@@ -36,7 +36,7 @@ struct Server
     QString record() const { return install.appDir() + "/update_md5.info"; }
     QByteArray log() const
     {
-        return TestInstall::readFile(install.rootPath() + "/cache/.~log/update.log");
+        return readFile(install.rootPath() + "/cache/.~log/update.log");
     }
     int runWindowed(DriverHarness &harness) const
     {
