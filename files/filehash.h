@@ -37,7 +37,6 @@ public:
 
     void addData(const char *data, qint64 length);
     qint64 size() const { return m_size; }
-    bool hasSha256() const { return bool(m_sha256); }
     // Raw digests; each ends its hash. sha256() is empty without SHA-256 or after a failure.
     QByteArray md5() { return m_md5.result(); }
     QByteArray sha256();

@@ -85,11 +85,6 @@ QByteArray VerifiedRelease::sha256Of(const QString &path) const
     return data().files.value(path);
 }
 
-Sha256List VerifiedRelease::sha256List() const
-{
-    return data().files;
-}
-
 bool VerifiedRelease::checkFile(const QString &path, const QByteArray &sha256Hex,
                                 QString *error) const
 {

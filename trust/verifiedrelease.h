@@ -36,7 +36,6 @@ public:
     // lists for it as written (empty when it does not).
     bool lists(const QString &path) const;
     QByteArray sha256Of(const QString &path) const;
-    Sha256List sha256List() const;
     // A downloaded or cached file of the release (its list path, its SHA-256 hex in either
     // case) against sha256.txt; false with the message the user sees.
     bool checkFile(const QString &path, const QByteArray &sha256Hex, QString *error) const;
