@@ -1,6 +1,7 @@
 // libFuzzer target: parseManifest must take any bytes without crashing, agree with a
 // plain reading of the format, and keep the invariants that later steps rely on.
 #include "manifest.h"
+#include "pathrules.h"
 
 #include <QList>
 

@@ -12,8 +12,9 @@ mkdir -p "$out"
 # Kept apart from the main tree, which is built with g++.
 clang++ -std=c++17 -g -O1 -fPIC -fno-omit-frame-pointer \
     -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-    -Imanifest $(pkg-config --cflags Qt5Core) \
-    fuzz/fuzz_manifest.cpp manifest/manifest.cpp \
+    -Imanifest -Ifiles $(pkg-config --cflags Qt5Core) \
+    fuzz/fuzz_manifest.cpp manifest/manifest.cpp manifest/pathrules.cpp \
+    manifest/updatenames.cpp manifest/windowsnames.cpp files/fileops.cpp files/fileops_posix.cpp \
     $(pkg-config --libs Qt5Core) -o "$out/fuzz_manifest"
 
 # Work on a copy so the committed seeds stay as they are.
