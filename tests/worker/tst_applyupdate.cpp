@@ -203,6 +203,81 @@ private slots:
                 QFileInfo(tool + QStringLiteral(".old")).isSymLink());
     }
 
+    // Regression: names an earlier run left beside a file were taken for this run's own: an
+    // undo "restored" them over files the update never touched, and a commit made a stray
+    // backup the file's NAME.old.
+    void leftOversAreNotTakenForThisRunsOwn_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("failing at the first entry") << true;
+        QTest::newRow("committed") << false;
+    }
+    void leftOversAreNotTakenForThisRunsOwn()
+    {
+        QFETCH(bool, fails);
+        WorkerFolders folders;
+        const QString first = fails ? QString(252, QLatin1Char('a')) : QStringLiteral("a.txt");
+        writeFile(folders.installPath(first), "installed a");
+        writeFile(folders.installPath(QStringLiteral("b.txt")), "installed b");
+        writeFile(folders.installPath(QStringLiteral("b.txt.old")), "first b");
+        const QStringList before = filesBelow(folders.install.path());
+        writeFile(folders.installPath(QStringLiteral("b.txt.~pv")), "stray backup");
+        writeFile(folders.installPath(QStringLiteral("b.txt.~od")), "stray old copy");
+        const WorkerOutcome outcome =
+            runWorker(noServer, folders,
+                      {cached(folders, first, "new a"), cached(folders, "b.txt", "new b")});
+        QCOMPARE(outcome.success, !fails);
+        if (fails) {
+            QCOMPARE(filesBelow(folders.install.path()), before);
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt"))),
+                     QByteArray("installed b"));
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt.old"))),
+                     QByteArray("first b"));
+        } else {
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt"))), QByteArray("new b"));
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt.old"))),
+                     QByteArray("installed b"));
+            QCOMPARE(filesBelow(folders.install.path()),
+                     QStringList({"a.txt", "a.txt.old", "b.txt", "b.txt.old"}));
+        }
+    }
+
+    // Regression: a folder replaced by a file was left as NAME.old, and every later update of
+    // that file failed to delete it. It moves aside like a file: the commit removes it, an
+    // undo puts it back.
+    void aFolderAtTheOldNameMovesAside_data()
+    {
+        QTest::addColumn<bool>("undone");
+        QTest::newRow("committed") << false;
+        QTest::newRow("undone") << true;
+    }
+    void aFolderAtTheOldNameMovesAside()
+    {
+        QFETCH(bool, undone);
+        WorkerFolders folders;
+        writeFile(folders.installPath(QStringLiteral("d/inside.txt")), "a folder's file");
+        QVERIFY(runWorker(noServer, folders, {cached(folders, QStringLiteral("d"), "v2")}).success);
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d.old/inside.txt"))),
+                 QByteArray("a folder's file"));
+
+        QList<ManifestEntry> next = {cached(folders, QStringLiteral("d"), "v3")};
+        const QString longName = QString(252, QLatin1Char('z')); // its ".old" does not fit
+        if (undone) {
+            writeFile(folders.installPath(longName), "installed");
+            next.append(cached(folders, longName, "next"));
+        }
+        const QStringList before = filesBelow(folders.install.path());
+        const WorkerOutcome outcome = runWorker(noServer, folders, next);
+        QCOMPARE(outcome.success, !undone);
+        if (undone) {
+            QCOMPARE(filesBelow(folders.install.path()), before);
+            return;
+        }
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d"))), QByteArray("v3"));
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d.old"))), QByteArray("v2"));
+        QCOMPARE(filesBelow(folders.install.path()), QStringList({"d", "d.old"}));
+    }
+
     // The staged copy has a short name, so a new file whose ".old" would not fit still fits.
     void newFileWithLongNameIsInstalled()
     {
