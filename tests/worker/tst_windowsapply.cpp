@@ -176,7 +176,7 @@ void TestWindowsApply::flushWaitsForAFileInUse()
     const QString path = folders.installPath(QStringLiteral("held.bin"));
     QVERIFY(writeFile(path, "content"));
     QProcess holder;
-    QVERIFY(holdFile(&holder, path, 1500, true));
+    QVERIFY(holdFile(&holder, path, 3000, true));
     QElapsedTimer clock;
     clock.start();
     QVERIFY(fileops::flushFile(path));
