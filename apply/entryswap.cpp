@@ -188,6 +188,11 @@ bool EntrySwap::commit() const
     }
     if (fileops::kindOf(m_cached) == fileops::Kind::File && !fileops::remove(m_cached))
         qCInfo(lcApply, "%s could not be removed from the cache", qUtf8Printable(m_cached));
+    // The cached name may be a second link of the new file: a read-only one (Windows) lost
+    // its attribute to the removal. Not checked: the content is what counts.
+    if (m_entry.previous == JournalEntry::Previous::File &&
+        fileops::kindOf(m_old) == fileops::Kind::File)
+        fileops::copyPermissions(m_old, m_installed);
     return true;
 }
 

@@ -36,9 +36,8 @@ bool replace(const QString &from, const QString &to);
 bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp = QString());
 
 // Makes `to` (which must not exist) a file with the content of `from` that no other user can
-// change once it is made: a second link where `from` is the process user's own and nobody
-// else may write it (POSIX), else a flushed copy that only its owner may write. Windows always
-// copies: a file's owner there says nothing of who else its inherited entries let write it.
+// change once it is made: a second link where `from` is the process user's own and (POSIX)
+// nobody else may write it, else a flushed copy that (POSIX) only its owner may write.
 bool stagePrivately(const QString &from, const QString &to);
 
 // Makes `to` a hard link of the file `from`; false where that is refused.

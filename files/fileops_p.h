@@ -16,8 +16,8 @@ bool createNewFile(QFile &file);
 // Flushes the content written through `file` (open) to the disk.
 bool flushOpenFile(QFile &file);
 
-// True when the regular file at `path` belongs to the process user and nobody else may write
-// it; never on Windows.
+// True when the regular file at `path` belongs to the process user and (POSIX) nobody else
+// may write it.
 bool isPrivateFile(const QString &path);
 // Takes the write permission of group and others from the file at `path`.
 bool denyOthersWrite(const QString &path);

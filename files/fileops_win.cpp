@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -175,9 +176,30 @@ bool copyPermissions(const QString &from, const QString &to)
     return SetFileAttributesW(wide(native(to)), copied ? copied : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-bool isPrivateFile(const QString &)
+// The owner only: a file the updater itself stored in the cache is its own; one that another
+// user put there is not. Who else the folder's inherited entries let write it is not looked
+// at (see the guide).
+bool isPrivateFile(const QString &path)
 {
-    return false;
+    if (kindOf(path) != Kind::File)
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(wide(native(path)), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool own = false;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size); // asks for the size only
+        QByteArray user(int(size), Qt::Uninitialized);
+        own = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+              EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid);
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return own;
 }
 
 bool denyOthersWrite(const QString &)

@@ -368,9 +368,12 @@ void TestInterruptedUpdate::killedWithItsJournalCutShortIsRefused()
     QVERIFY(!readFile(cache + QStringLiteral("/.~log/update.log")).contains("host started"));
     const UpdaterRun console = install.run({QStringLiteral("console")});
     QCOMPARE(console.exitCode, 1);
-    QVERIFY2(console.output.contains(QStringLiteral("记录文件%1已损坏")
-                                         .arg(QDir::toNativeSeparators(journalPath(install)))
-                                         .toUtf8()),
+    QVERIFY2(QJsonDocument::fromJson(console.output)
+                 .object()
+                 .value(QStringLiteral("errormsg"))
+                 .toString()
+                 .endsWith(QStringLiteral("记录文件%1已损坏")
+                               .arg(QDir::toNativeSeparators(journalPath(install)))),
              console.output.constData());
     QCOMPARE(snapshot(), before);
 }
