@@ -80,6 +80,12 @@ QDir installFolderOf(const UpdateConfig &config)
     return QDir(inBin ? QFileInfo(folder).absolutePath() : folder);
 }
 
+QDir cacheFolderOf(const UpdateConfig &config)
+{
+    // A relative "Cache" counts from the current folder, as in resolveFolders.
+    return QDir(config.cacheDir.absolutePath());
+}
+
 int connectionsFrom(const QString &value, int limit)
 {
     static const QRegularExpression wholeNumber(QStringLiteral("^\\+?[0-9]+$"));

@@ -30,6 +30,8 @@ UpdateConfig loadUpdateConfig(const QString &appDir = QCoreApplication::applicat
 void resolveFolders(UpdateConfig &config);
 // The installation folder as resolveFolders makes it, without creating anything.
 QDir installFolderOf(const UpdateConfig &config);
+// The cache folder as resolveFolders makes it, without creating anything.
+QDir cacheFolderOf(const UpdateConfig &config);
 void ensureFolder(QDir &folder);
 // "Connections": a whole number from 1 up; above the limit counts as the limit, anything
 // else (absent, empty, not a number, 0 or less) as 1.

@@ -51,13 +51,16 @@ int UpdateDriver::restart()
     if (UpdateJournal::existsIn(installDir)) {
         InstanceGuard guard(m_settings.appDir);
         if (guard.acquire()) {
-            QDir cacheDir = m_config.cacheDir;
-            cacheDir.makeAbsolute();
+            const QDir cacheDir = cacheFolderOf(m_config);
             if (cacheDir.exists()) // restart mode creates no folder of its own
                 openLog(cacheDir);
             QString error;
-            // A recovery that fails leaves the journal for the next run, which reports it.
-            ApplyTransaction::recoverIn(installDir, &error);
+            // The journal stays for the next run, which reports it; the host is not started
+            // on an installation that may hold two versions.
+            if (!ApplyTransaction::recoverIn(installDir, cacheDir, &error)) {
+                qCInfo(lcRun, "failed: %s", qUtf8Printable(error));
+                return m_outcomes->finish(1, false).exitCode;
+            }
         }
     }
     return m_outcomes->finish(1, true).exitCode;
@@ -83,14 +86,15 @@ int UpdateDriver::runGuarded()
 }
 
 // An update that an earlier run left half done is finished or undone before anything
-// else. When that fails it counts as a failed attempt, and a retry tries again.
+// else. When that fails it counts as a failed attempt, and a retry tries again; a user who
+// gives up gets no host started on an installation that may hold two versions.
 bool UpdateDriver::recoverInterruptedUpdate(int *exitCode)
 {
     for (;;) {
         QString error;
-        if (ApplyTransaction::recoverIn(installFolderOf(m_config), &error))
+        if (ApplyTransaction::recoverIn(installFolderOf(m_config), cacheFolderOf(m_config), &error))
             return true;
-        const Outcome outcome = m_outcomes->attemptFailure(error);
+        const Outcome outcome = m_outcomes->recoveryFailure(error);
         if (!outcome.retry) {
             *exitCode = outcome.exitCode;
             return false;

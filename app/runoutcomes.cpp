@@ -19,6 +19,16 @@ void RunOutcomes::configure(const UpdateConfig &config)
 
 Outcome RunOutcomes::attemptFailure(const QString &message)
 {
+    return failure(message, true);
+}
+
+Outcome RunOutcomes::recoveryFailure(const QString &message)
+{
+    return failure(message, false);
+}
+
+Outcome RunOutcomes::failure(const QString &message, bool hostOnGivingUp)
+{
     qCInfo(lcRun, "failed: %s", qUtf8Printable(message));
     if (console()) {
         report(false, false, message);
@@ -29,7 +39,7 @@ Outcome RunOutcomes::attemptFailure(const QString &message)
         qCInfo(lcRun, "the user tries again");
         return Outcome::retryAttempt();
     }
-    return finish(1, true);
+    return finish(1, hostOnGivingUp);
 }
 
 Outcome RunOutcomes::workerFailure(const QString &message, bool forced)

@@ -34,6 +34,9 @@ public:
     void configure(const UpdateConfig &config);
 
     Outcome attemptFailure(const QString &message);
+    // An interrupted update that can be neither finished nor undone: as a failed attempt,
+    // but a user who gives up gets no host started on what may be two versions.
+    Outcome recoveryFailure(const QString &message);
     Outcome workerFailure(const QString &message, bool forced);
     int configurationError(const QString &message);
     int alreadyRunning();
@@ -44,6 +47,7 @@ public:
     bool console() const { return m_mode == RunMode::Console; }
 
 private:
+    Outcome failure(const QString &message, bool hostOnGivingUp);
     CUpdateError &errorDialog();
 
     RunMode m_mode;

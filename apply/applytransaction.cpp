@@ -7,6 +7,7 @@
 #include "updatenames.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QSet>
 
 namespace {
@@ -21,7 +22,9 @@ ApplyTransaction::ApplyTransaction(QDir installDir, UpdateJournal journal)
 
 EntrySwap ApplyTransaction::swapOf(int index) const
 {
-    return EntrySwap(m_installDir, m_journal.cacheDir, m_journal.entries.at(index), index);
+    const JournalEntry &entry = m_journal.entries.at(index);
+    return EntrySwap(m_installDir, m_journal.cacheDir, entry, index,
+                     m_journal.release.sha256Of(entry.file.path));
 }
 
 bool ApplyTransaction::fail(const QString &error, const QString &file)
@@ -39,19 +42,15 @@ bool ApplyTransaction::run()
         finish(); // only records the list; the next run writes it again if this fails
         return true;
     }
+    if (!clearLeftOvers())
+        return false;
     m_journal.state = UpdateJournal::State::Apply;
     if (!m_journal.write(m_installDir))
         return fail(journalError(), UpdateJournal::pathIn(m_installDir));
-    for (int i = 0; i < m_journal.entries.size(); ++i) {
-        QString error;
-        if (!swapOf(i).apply(true, &error)) {
-            abandon();
-            return fail(error, swapOf(i).installedPath());
-        }
-    }
-    if (!syncFolders() || !enter(UpdateJournal::State::Commit)) {
+    QString error, failedPath;
+    if (!applyAll(QVector<bool>(m_journal.entries.size(), true), &error, &failedPath)) {
         abandon();
-        return fail(journalError(), UpdateJournal::pathIn(m_installDir));
+        return fail(error, failedPath);
     }
     // Past this point the update counts as applied; what is left is done by the next run.
     QString commitError;
@@ -60,15 +59,61 @@ bool ApplyTransaction::run()
     return true;
 }
 
-bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
+// Before the journal exists: afterwards every temporary name holds what this update made.
+bool ApplyTransaction::clearLeftOvers()
 {
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        QString error;
+        if (!swapOf(i).clearLeftOvers(&error))
+            return fail(error, swapOf(i).installedPath());
+    }
+    return true;
+}
+
+// Every backup is durable before the first new file takes a path, and every new file before
+// the journal says "commit": two folder flushes for the whole update.
+bool ApplyTransaction::applyAll(const QVector<bool> &swapNeeded, QString *error,
+                                QString *failedPath)
+{
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        *failedPath = swapOf(i).installedPath();
+        if (!swapOf(i).prepare(error))
+            return false;
+    }
+    *failedPath = UpdateJournal::pathIn(m_installDir);
+    *error = journalError();
+    if (!syncFolders())
+        return false;
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        *failedPath = swapOf(i).installedPath();
+        if (!swapNeeded.at(i))
+            qCInfo(lcApply, "%s: new version was in place already",
+                   qUtf8Printable(m_journal.entries.at(i).file.path));
+        else if (!swapOf(i).swap(error))
+            return false;
+    }
+    *failedPath = UpdateJournal::pathIn(m_installDir);
+    *error = journalError();
+    return syncFolders() && enter(UpdateJournal::State::Commit);
+}
+
+bool ApplyTransaction::recoverIn(const QDir &installDir, const QDir &cacheDir, QString *error)
+{
+    const bool found = UpdateJournal::existsIn(installDir);
+    UpdateJournal journal;
+    if (found && !journal.read(installDir, cacheDir)) {
+        qCInfo(lcApply, "the journal of an interrupted update is damaged: nothing is touched");
+        *error = QCoreApplication::translate("CDownloadThread",
+                                             "上次未完成的更新无法完成或撤销：记录文件%1已损坏")
+                     .arg(QDir::toNativeSeparators(UpdateJournal::pathIn(installDir)));
+        return false;
+    }
     // A temporary journal or record of an interrupted write is no part of the installation;
     // one that cannot be removed now is removed by a later run or replaced by a later write.
-    for (const QString &name : {UpdateNames::journal(), UpdateNames::record(),
-                                UpdateNames::appliedSequence()})
+    for (const QString &name :
+         {UpdateNames::journal(), UpdateNames::record(), UpdateNames::appliedSequence()})
         fileops::remove(installDir.absoluteFilePath(name) + fileops::temporarySuffix());
-    UpdateJournal journal;
-    if (!journal.read(installDir))
+    if (!found)
         return true;
     qCInfo(lcApply, "an interrupted update of %d files (state %s) is finished or undone",
            int(journal.entries.size()), StateNames[int(journal.state)]);
@@ -86,8 +131,9 @@ bool ApplyTransaction::recover(QString *error)
     case UpdateJournal::State::Apply:
         break;
     }
-    QList<bool> swapNeeded;
-    if (newFilesAtHand(&swapNeeded) && rollForward(swapNeeded, error))
+    QVector<bool> swapNeeded;
+    QString failedPath;
+    if (newFilesAtHand(&swapNeeded) && applyAll(swapNeeded, error, &failedPath))
         return commitAll(error) && finish();
     qCInfo(lcApply, "not every new file is at hand: the update is undone");
     enter(UpdateJournal::State::Undo); // undone all the same; a next run repeats it if needed
@@ -101,7 +147,7 @@ bool ApplyTransaction::recover(QString *error)
 
 // Every new file is either still in the cache or already installed, whole and verified
 // (a signed release's file by its SHA-256 too).
-bool ApplyTransaction::newFilesAtHand(QList<bool> *swapNeeded) const
+bool ApplyTransaction::newFilesAtHand(QVector<bool> *swapNeeded) const
 {
     for (int i = 0; i < m_journal.entries.size(); ++i) {
         const EntrySwap swap = swapOf(i);
@@ -113,19 +159,6 @@ bool ApplyTransaction::newFilesAtHand(QList<bool> *swapNeeded) const
             swapNeeded->append(false);
         else
             return false;
-    }
-    return true;
-}
-
-bool ApplyTransaction::rollForward(const QList<bool> &swapNeeded, QString *error)
-{
-    for (int i = 0; i < m_journal.entries.size(); ++i) {
-        if (!swapOf(i).apply(swapNeeded.at(i), error))
-            return false;
-    }
-    if (!syncFolders() || !enter(UpdateJournal::State::Commit)) {
-        *error = journalError();
-        return false;
     }
     return true;
 }
@@ -179,8 +212,10 @@ bool ApplyTransaction::enter(UpdateJournal::State state)
 bool ApplyTransaction::syncFolders() const
 {
     QSet<QString> folders;
-    for (int i = 0; i < m_journal.entries.size(); ++i)
-        folders.insert(QFileInfo(swapOf(i).installedPath()).absolutePath());
+    for (int i = 0; i < m_journal.entries.size(); ++i) {
+        for (const QString &folder : swapOf(i).changedFolders())
+            folders.insert(folder);
+    }
     bool synced = true;
     for (const QString &folder : qAsConst(folders))
         synced = (!QFileInfo(folder).isDir() || fileops::syncFolder(folder)) && synced;

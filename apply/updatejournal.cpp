@@ -1,6 +1,7 @@
 #include "updatejournal.h"
 
 #include "fileops.h"
+#include "pathrules.h"
 #include "updatenames.h"
 
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 
 namespace {
 
@@ -71,6 +73,44 @@ QString firstMissingFolder(const QString &path)
     return missing;
 }
 
+QString cleanAbsolute(const QString &path)
+{
+    return QDir::cleanPath(QDir(path).absolutePath());
+}
+
+QString foldedIfWindows(const QString &path)
+{
+    return fileops::windowsNameRules() ? path.toCaseFolded() : path;
+}
+
+bool samePath(const QString &left, const QString &right)
+{
+    return foldedIfWindows(left) == foldedIfWindows(right);
+}
+
+// `path` lies strictly below `root` (both clean and absolute).
+bool isBelow(const QString &path, const QString &root)
+{
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return path.size() > prefix.size() && foldedIfWindows(path).startsWith(foldedIfWindows(prefix));
+}
+
+// The entry's path stays in the installation, and a created folder lies inside it on the
+// way to that path.
+bool entryInside(const JournalEntry &entry, const QString &installRoot)
+{
+    if (!isContainedRelativePath(entry.file.path))
+        return false;
+    const QString installed = QDir::cleanPath(installRoot + QLatin1Char('/') + entry.file.path);
+    if (!isBelow(installed, installRoot))
+        return false;
+    if (entry.createdFolder.isEmpty())
+        return true;
+    const QString created = QDir::cleanPath(entry.createdFolder);
+    return entry.previous == JournalEntry::Previous::None && QDir::isAbsolutePath(created) &&
+           isBelow(created, installRoot) && isBelow(installed, created);
+}
+
 } // namespace
 
 UpdateJournal UpdateJournal::plan(const QDir &cacheDir, const QDir &installDir,
@@ -112,12 +152,24 @@ bool UpdateJournal::write(const QDir &installDir) const
     return fileops::writeAtomically(pathIn(installDir), toJson());
 }
 
-bool UpdateJournal::read(const QDir &installDir)
+bool UpdateJournal::read(const QDir &installDir, const QDir &cacheDir)
 {
     QFile file(pathIn(installDir));
     if (fileops::kindOf(file.fileName()) != fileops::Kind::File || !file.open(QIODevice::ReadOnly))
         return false;
-    return fromJson(file.readAll());
+    if (!fromJson(file.readAll()))
+        return false;
+    const QString installRoot = cleanAbsolute(installDir.absolutePath());
+    if (!samePath(cleanAbsolute(this->cacheDir.path()), cleanAbsolute(cacheDir.absolutePath())))
+        return false;
+    QSet<QString> paths;
+    for (const JournalEntry &entry : qAsConst(entries)) {
+        const QString folded = foldedIfWindows(entry.file.path);
+        if (!entryInside(entry, installRoot) || paths.contains(folded))
+            return false;
+        paths.insert(folded);
+    }
+    return true;
 }
 
 QByteArray UpdateJournal::toJson() const

@@ -42,8 +42,10 @@ struct UpdateJournal
     static bool existsIn(const QDir &installDir);
 
     bool write(const QDir &installDir) const;
-    // False when there is no journal or it cannot be read.
-    bool read(const QDir &installDir);
+    // False when there is no journal, or it is damaged: it does not parse, or names a path
+    // outside `installDir`, a created folder that is not inside it above its entry's path, or
+    // another cache folder than `cacheDir`.
+    bool read(const QDir &installDir, const QDir &cacheDir);
 
     QByteArray toJson() const;
     bool fromJson(const QByteArray &json);

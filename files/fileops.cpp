@@ -28,6 +28,22 @@ bool copyContent(QFile &source, QFile &target)
     }
 }
 
+// Bytes, then the flush, then the permissions: on Windows a read-only copy cannot be flushed
+// through a write handle any more.
+bool copyInto(const QString &from, const QString &to, bool flush)
+{
+    QFile source(from);
+    QFile target(to);
+    if (!openSequential(source) || !createNewFile(target))
+        return false;
+    bool copied = copyContent(source, target) && (!flush || flushOpenFile(target));
+    target.close();
+    copied = copied && copyPermissions(from, to);
+    if (!copied)
+        remove(to);
+    return copied;
+}
+
 } // namespace
 
 QString temporarySuffix()
@@ -49,28 +65,12 @@ bool isRegularFileInside(const QString &folder, const QString &relativePath)
 
 bool copyFile(const QString &from, const QString &to)
 {
-    QFile source(from);
-    QFile target(to);
-    if (!openSequential(source) ||
-        !target.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-        return false;
-    // By path: a file opened from a native handle has no name to ask.
-    const bool copied =
-        copyContent(source, target) && target.setPermissions(QFile::permissions(from));
-    target.close();
-    if (!copied)
-        remove(to);
-    return copied;
+    return copyInto(from, to, false);
 }
 
 bool copyFlushed(const QString &from, const QString &to)
 {
-    if (!copyFile(from, to))
-        return false;
-    if (flushFile(to))
-        return true;
-    remove(to);
-    return false;
+    return copyInto(from, to, true);
 }
 
 bool writeAtomically(const QString &path, const QByteArray &bytes)
@@ -87,6 +87,33 @@ bool writeAtomically(const QString &path, const QByteArray &bytes)
         return false;
     }
     return syncFolder(QFileInfo(path).absolutePath());
+}
+
+bool stagePrivately(const QString &from, const QString &to)
+{
+    if (exists(to))
+        return false;
+    if (isPrivateFile(from) && createLink(from, to))
+        return true;
+    if (!copyFlushed(from, to))
+        return false;
+    if (denyOthersWrite(to))
+        return true;
+    remove(to);
+    return false;
+}
+
+bool removeTree(const QString &path)
+{
+    if (kindOf(path) != Kind::Folder)
+        return remove(path);
+    const QStringList names =
+        QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        if (!removeTree(path + QLatin1Char('/') + name))
+            return false;
+    }
+    return removeEmptyFolder(path);
 }
 
 bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp)

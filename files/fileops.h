@@ -8,7 +8,8 @@
 // The file layer: every rename, link, copy, flush and removal of the installation and the
 // cache, and every platform difference in handling files, goes through here. Paths are Qt
 // paths (forward slashes); the Windows side passes them as UTF-16 to the wide-character API.
-// Renames and removals that meet a file in use are retried there for a few seconds.
+// Renames and removals that meet a file in use are retried there for a few seconds; a
+// read-only file in their way loses its attribute at once.
 namespace fileops {
 
 // What stands at a path, without following a symbolic link at the path itself.
@@ -34,16 +35,31 @@ bool replace(const QString &from, const QString &to);
 // whole. An empty `copyTemp` copies straight into `to`.
 bool linkOrCopy(const QString &from, const QString &to, const QString &copyTemp = QString());
 
+// Makes `to` (which must not exist) a file with the content of `from` that no other user can
+// change once it is made: a second link where `from` is the process user's own and (POSIX)
+// nobody else may write it, else a flushed copy that (POSIX) only its owner may write.
+bool stagePrivately(const QString &from, const QString &to);
+
 // Makes `to` a hard link of the file `from`; false where that is refused.
 bool createLink(const QString &from, const QString &to);
 
 // Copies the bytes and the permissions of `from` into a new file `to`; copyFlushed also
-// flushes it to the disk. A failed copy leaves no `to` behind.
+// flushes it to the disk (before the permissions, which may make it read-only). A failed copy
+// leaves no `to` behind.
 bool copyFile(const QString &from, const QString &to);
 bool copyFlushed(const QString &from, const QString &to);
 
-// Removes a file or a symbolic link; a missing path counts as removed.
+// Gives the file `to` the permissions of the file `from`: the mode bits on POSIX, the
+// read-only, hidden, system and archive attributes on Windows.
+bool copyPermissions(const QString &from, const QString &to);
+
+// Removes a file or a symbolic link; a missing path counts as removed. A read-only file on
+// Windows loses its attribute first.
 bool remove(const QString &path);
+
+// Removes what stands at `path`, a folder with everything below it (links are removed, never
+// followed); a missing path counts as removed.
+bool removeTree(const QString &path);
 
 // Removes a folder that is empty; false when it is not (or cannot be removed).
 bool removeEmptyFolder(const QString &path);

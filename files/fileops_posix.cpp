@@ -87,6 +87,52 @@ bool flushFile(const QString &path)
     return fsyncPath(path, O_RDONLY);
 }
 
+bool createNewFile(QFile &file)
+{
+    int fd;
+    do {
+        fd = ::open(native(file.fileName()).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    S_IRUSR | S_IWUSR);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    ::unlink(native(file.fileName()).constData());
+    return false;
+}
+
+bool flushOpenFile(QFile &file)
+{
+    int result;
+    do {
+        result = ::fsync(file.handle());
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool copyPermissions(const QString &from, const QString &to)
+{
+    struct stat status;
+    return ::stat(native(from).constData(), &status) == 0 &&
+           ::chmod(native(to).constData(), status.st_mode & 07777) == 0;
+}
+
+bool isPrivateFile(const QString &path)
+{
+    struct stat status;
+    return ::lstat(native(path).constData(), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool denyOthersWrite(const QString &path)
+{
+    struct stat status;
+    return ::lstat(native(path).constData(), &status) == 0 &&
+           ::chmod(native(path).constData(), status.st_mode & 07777 & ~(S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool syncFolder(const QString &path)
 {
     return fsyncPath(path, O_RDONLY | O_DIRECTORY);

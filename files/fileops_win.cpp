@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -40,27 +41,57 @@ bool inUse(DWORD error)
            error == ERROR_LOCK_VIOLATION;
 }
 
+// Takes the read-only attribute from `nativePath`; true when it had one and lost it.
+bool clearReadOnly(const QString &nativePath, DWORD *attributes)
+{
+    const DWORD current = GetFileAttributesW(wide(nativePath));
+    if (current == INVALID_FILE_ATTRIBUTES || !(current & FILE_ATTRIBUTE_READONLY))
+        return false;
+    *attributes = current;
+    return SetFileAttributesW(wide(nativePath), current & ~FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 // Calls `operation` until it succeeds, fails for another reason than a file in use, or
-// about five seconds have passed.
-template <typename Operation> bool retryWhileInUse(Operation operation)
+// about five seconds have passed. Access is also denied to a read-only `readOnlyPath`: that
+// is no file in use, so its attribute goes at once, and comes back when all fails.
+template <typename Operation>
+bool retryWhileInUse(Operation operation, const QString &readOnlyPath = QString())
 {
     static const DWORD pausesMs[] = {50, 100, 200, 400, 800, 1200, 1200, 1200};
+    DWORD attributes = 0;
+    bool cleared = false;
+    bool done = operation();
     for (DWORD pause : pausesMs) {
-        if (operation())
-            return true;
-        if (!inUse(GetLastError()))
-            return false;
+        if (done)
+            break;
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED && !cleared && !readOnlyPath.isEmpty() &&
+            clearReadOnly(readOnlyPath, &attributes)) {
+            cleared = true;
+            done = operation();
+            continue;
+        }
+        if (!inUse(error))
+            break;
         Sleep(pause);
+        done = operation();
     }
-    return operation();
+    if (!done && cleared)
+        SetFileAttributesW(wide(readOnlyPath), attributes); // as good as it gets after a failure
+    return done;
 }
 
 bool flushHandleOf(const QString &nativePath, DWORD access, DWORD flags)
 {
-    HANDLE handle = CreateFileW(wide(nativePath), access,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    // Another process may hold the file without write sharing for a moment.
+    const bool opened = retryWhileInUse([&] {
+        handle = CreateFileW(wide(nativePath), access,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, flags, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    if (!opened)
         return false;
     const bool flushed = FlushFileBuffers(handle) != 0;
     CloseHandle(handle);
@@ -85,10 +116,12 @@ bool replace(const QString &from, const QString &to)
 {
     const QString source = native(from);
     const QString target = native(to);
-    const bool moved = retryWhileInUse([&] {
-        return MoveFileExW(wide(source), wide(target),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    });
+    const bool moved = retryWhileInUse(
+        [&] {
+            return MoveFileExW(wide(source), wide(target),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        },
+        target);
     // Where both names are links of one file the move may leave the source; it must go.
     return moved && (kindOf(from) == Kind::Missing || remove(from));
 }
@@ -108,7 +141,8 @@ bool remove(const QString &path)
     if (kind == Kind::Missing)
         return true;
     return retryWhileInUse(
-        [&] { return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND; });
+        [&] { return DeleteFileW(wide(target)) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND; },
+        target);
 }
 
 bool removeEmptyFolder(const QString &path)
@@ -119,6 +153,58 @@ bool removeEmptyFolder(const QString &path)
 bool flushFile(const QString &path)
 {
     return flushHandleOf(native(path), GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
+}
+
+bool createNewFile(QFile &file)
+{
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered);
+}
+
+bool flushOpenFile(QFile &file)
+{
+    return flushWritten(file);
+}
+
+bool copyPermissions(const QString &from, const QString &to)
+{
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = GetFileAttributesW(wide(native(from)));
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD copied = attributes & kept;
+    return SetFileAttributesW(wide(native(to)), copied ? copied : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+// The owner only: a file the updater itself stored in the cache is its own; one that another
+// user put there is not. Who else the folder's inherited entries let write it is not looked
+// at (see the guide).
+bool isPrivateFile(const QString &path)
+{
+    if (kindOf(path) != Kind::File)
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(wide(native(path)), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool own = false;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size); // asks for the size only
+        QByteArray user(int(size), Qt::Uninitialized);
+        own = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+              EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid);
+        CloseHandle(token);
+    }
+    LocalFree(descriptor);
+    return own;
+}
+
+bool denyOthersWrite(const QString &)
+{
+    return true; // the copy has the entries its folder passes on
 }
 
 bool syncFolder(const QString &)
@@ -148,10 +234,9 @@ void startWriteBack(QFile &, qint64, qint64)
 
 bool openSequential(QFile &file)
 {
-    const HANDLE handle =
-        CreateFileW(wide(native(file.fileName())), GENERIC_READ,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    const HANDLE handle = CreateFileW(wide(native(file.fileName())), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);

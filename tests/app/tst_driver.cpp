@@ -1,6 +1,7 @@
 // The real driver in this process, with its dialogs answered by object name.
 #include "driverharness.h"
 #include "instanceguard.h"
+#include "testfiles.h"
 #include "testinstall.h"
 
 #include <QTcpServer>
@@ -26,6 +27,7 @@ private slots:
     void windowedConfigErrorShowsDialogThenHost();
     void windowedFetchFailureOffersRetry();
     void consoleReportsWithoutDialogs();
+    void windowedDamagedJournalOffersRetryButNoHost();
 };
 
 void TestDriver::windowedAlreadyRunningShowsStartDialogThenHost()
@@ -88,6 +90,36 @@ void TestDriver::consoleReportsWithoutDialogs()
     QCOMPARE(harness.reports(),
              QByteArray(R"({"errormsg":"升级地址不合法:","success":false,"update":false})"));
     QVERIFY(harness.seen().isEmpty());
+}
+
+// Regression: a damaged journal was ignored and the host started on what it left. Now the
+// error dialog says so and offers a retry; giving up starts no host.
+void TestDriver::windowedDamagedJournalOffersRetryButNoHost()
+{
+    TestInstall install;
+    install.writeConfig({{"URL", closedPortUrl()}, {"Cache", install.rootPath() + "/cache"}});
+    const QString journal = install.appDir() + "/update_md5.info.journal";
+    writeFile(journal, "not a journal");
+    DriverHarness harness;
+    harness.answer("CUpdateError", DriverHarness::click("retry"));
+    harness.answer("CUpdateError", DriverHarness::reject());
+    QCOMPARE(harness.run({"update"}, install.appDir(), install.updaterPath()), 1);
+    QCOMPARE(harness.seenNames(), QStringList({"CUpdateError", "CUpdateError"}));
+    for (const SeenDialog &dialog : harness.seen()) {
+        QCOMPARE(dialog.heading, QStringLiteral("更新失败"));
+        // The line shows its start; the whole text is in its tool tip.
+        QVERIFY2(dialog.message.startsWith(QStringLiteral("上次未完成的更新无法完成或撤销")),
+                 qPrintable(dialog.message));
+        QVERIFY(dialog.retryVisible);
+    }
+    QCOMPARE(readFile(journal), QByteArray("not a journal"));
+    // A start of its own after the journal is gone: the only one recorded.
+    QVERIFY(QFile::remove(journal));
+    DriverHarness restart;
+    QCOMPARE(restart.run({"update", "restart"}, install.appDir(), install.updaterPath()), 1);
+    QTRY_COMPARE(install.hostStarts().size(), 1);
+    QTest::qWait(200);
+    QCOMPARE(install.hostStarts().size(), 1);
 }
 
 QTEST_MAIN(TestDriver)

@@ -93,8 +93,8 @@ void TestAllOrNothing::failureAtThirdOfFiveChangesNothing_data()
 {
     QTest::addColumn<QString>("obstacle");
     QTest::addColumn<QString>("message");
-    QTest::newRow("folder at the old copy's name") << "folder"
-                                                   << "删除文件3.dll.old失败";
+    QTest::newRow("left-over of an earlier run that cannot be removed") << "folder"
+                                                                        << "删除文件3.dll.~pv失败";
     QTest::newRow("name at the length limit") << "long name"
                                               << "重命名%1为%1.old失败";
 }
@@ -116,10 +116,8 @@ void TestAllOrNothing::failureAtThirdOfFiveChangesNothing()
         m_names[2] = longName; // its ".old" would be 256 bytes long
     installWithOldCopies(install, served.path());
     const QString third = install.appDir() + '/' + m_names.at(2);
-    if (obstacle == QLatin1String("folder")) {
-        QFile::remove(third + ".old");
-        writeFile(third + ".old/keep", "in the way");
-    }
+    if (obstacle == QLatin1String("folder"))
+        writeFile(third + ".~pv/keep", "in the way");
     const QMap<QString, QByteArray> before = snapshot(install.appDir());
 
     const UpdaterRun failed = install.run({"console"});
@@ -131,7 +129,7 @@ void TestAllOrNothing::failureAtThirdOfFiveChangesNothing()
     if (obstacle != QLatin1String("folder"))
         return;
 
-    QVERIFY(QDir(third + ".old").removeRecursively());
+    QVERIFY(QDir(third + ".~pv").removeRecursively());
     secondRunNeedsNoDownload(install, nginx);
 }
 

@@ -77,6 +77,7 @@ private slots:
     void initTestCase();
     void killedAnywhereEndsWhole_data();
     void killedAnywhereEndsWhole();
+    void killedWithItsJournalCutShortIsRefused();
 
 private:
     void resetInstallation(const TestInstall &install, const QString &cache) const;
@@ -331,6 +332,50 @@ qint64 TestInterruptedUpdate::measureApply(const TestInstall &install, const QSt
     const qint64 visibleUs = runUntilJournal(install, -1, &sawJournal);
     checkEndState(install.appDir());
     return sawJournal ? qMax<qint64>(visibleUs, 1000) : 20000;
+}
+
+// Regression: killed in the apply with its journal cut short afterwards, the installation was
+// taken for whole: restart mode started the host on a mix of two versions, the next run
+// reported success on it. Now neither touches anything, and no host starts.
+void TestInterruptedUpdate::killedWithItsJournalCutShortIsRefused()
+{
+    TestInstall install;
+    QVERIFY(install.isValid());
+    const QString cache = install.rootPath() + QStringLiteral("/cache");
+    install.writeConfig(
+        {{QStringLiteral("URL"), m_nginx->url()}, {QStringLiteral("Cache"), cache}});
+    const qint64 applyUs = measureApply(install, cache);
+    bool inApply = false;
+    for (int i = 0; i < 20 && !inApply; ++i) {
+        resetInstallation(install, cache);
+        bool sawJournal = false;
+        runUntilJournal(install, applyUs / 2, &sawJournal);
+        inApply = QFileInfo::exists(journalPath(install));
+    }
+    QVERIFY2(inApply, "no kill landed in the apply");
+    const QByteArray journal = readFile(journalPath(install));
+    writeFile(journalPath(install), journal.left(journal.size() / 2));
+    const auto snapshot = [&install] {
+        QMap<QString, QByteArray> files;
+        for (const QString &name : filesBelow(install.appDir()))
+            files.insert(name, readFile(install.appDir() + QLatin1Char('/') + name));
+        return files;
+    };
+    const QMap<QString, QByteArray> before = snapshot();
+
+    QCOMPARE(install.run({QStringLiteral("restart")}).exitCode, 1);
+    QCOMPARE(snapshot(), before);
+    QVERIFY(!readFile(cache + QStringLiteral("/.~log/update.log")).contains("host started"));
+    const UpdaterRun console = install.run({QStringLiteral("console")});
+    QCOMPARE(console.exitCode, 1);
+    QVERIFY2(QJsonDocument::fromJson(console.output)
+                 .object()
+                 .value(QStringLiteral("errormsg"))
+                 .toString()
+                 .endsWith(QStringLiteral("记录文件%1已损坏")
+                               .arg(QDir::toNativeSeparators(journalPath(install)))),
+             console.output.constData());
+    QCOMPARE(snapshot(), before);
 }
 
 QTEST_GUILESS_MAIN(TestInterruptedUpdate)

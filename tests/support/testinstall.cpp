@@ -10,7 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTextCodec>
+
+#ifdef Q_OS_LINUX
+#include <pwd.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -70,6 +76,14 @@ QProcess *TestInstall::start(const QStringList &arguments, const QString &workin
 {
     auto *process = new QProcess;
     setUpProgram(process, updaterPath(), arguments);
+    if (m_unprivileged) {
+        process->setArguments(QStringList{QStringLiteral("--reuid=nobody"),
+                                          QStringLiteral("--regid=nogroup"),
+                                          QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                          process->program()} +
+                              process->arguments());
+        process->setProgram(QStringLiteral("setpriv"));
+    }
     process->setWorkingDirectory(workingDir.isEmpty() ? m_root.path() : workingDir);
     process->start();
     return process;
@@ -115,6 +129,40 @@ bool TestInstall::placeStandInHost(const QString &path)
 {
     return QDir().mkpath(QFileInfo(path).absolutePath()) &&
            copyExecutable(builtStandInHost(), path);
+}
+
+QString TestInstall::unprivilegedReason()
+{
+#ifdef Q_OS_LINUX
+    if (!windowsBuild().isEmpty())
+        return QStringLiteral("the Windows programs run under Wine");
+    if (::geteuid() != 0)
+        return QStringLiteral("only root can run a process as another user");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        return QStringLiteral("setpriv is missing");
+    return QString();
+#else
+    return QStringLiteral("Linux only");
+#endif
+}
+
+bool TestInstall::giveToUnprivileged(const QString &path) const
+{
+#ifdef Q_OS_LINUX
+    const passwd *nobody = ::getpwnam("nobody");
+    if (!nobody || ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid))
+        return false;
+    const auto open = QFileDevice::ExeOther | QFileDevice::ReadOther;
+    for (QString folder = QFileInfo(path).absolutePath(); folder.startsWith(m_root.path());
+         folder = QFileInfo(folder).absolutePath()) {
+        if (!QFile::setPermissions(folder, QFile::permissions(folder) | open))
+            return false;
+    }
+    return true;
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
 }
 
 QString TestInstall::windowsBuild()

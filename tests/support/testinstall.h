@@ -71,8 +71,17 @@ public:
     // Copies the stand-in host to `path` (for an "ExeName" elsewhere).
     static bool placeStandInHost(const QString &path);
 
+    // Runs the updater as the unprivileged user "nobody" (setpriv), for faults of permissions
+    // that root never meets. unprivilegedReason() is empty where that is possible (Linux, the
+    // test run by root, setpriv at hand), else says why not.
+    void setUnprivileged(bool unprivileged) { m_unprivileged = unprivileged; }
+    static QString unprivilegedReason();
+    // Gives `path` to "nobody" and lets everybody into the folders above it up to the root.
+    bool giveToUnprivileged(const QString &path) const;
+
 private:
     QTemporaryDir m_root;
     QString m_appDir;
     bool m_valid = false;
+    bool m_unprivileged = false;
 };

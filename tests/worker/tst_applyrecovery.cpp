@@ -42,7 +42,7 @@ struct Interrupted
     bool recover() const
     {
         QString error;
-        return ApplyTransaction::recoverIn(folders.install, &error);
+        return ApplyTransaction::recoverIn(folders.install, folders.cache, &error);
     }
     QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
     // As a signed release's journal: each file's SHA-256 and the release's Sequence; `other`
@@ -139,16 +139,46 @@ private slots:
         QCOMPARE(run.installed("a.txt.old"), QByteArray("previous a.txt"));
     }
 
-    void unreadableJournalIsLeftAlone()
+    // Regression: a journal that could not be read was ignored, and the temporary names
+    // beside it removed.
+    void damagedJournalIsLeftAlone()
     {
         Interrupted run;
         const QString journal = UpdateJournal::pathIn(run.folders.install);
         writeFile(journal, "{\"format\": 99}");
         writeFile(journal + fileops::temporarySuffix(), "half written");
-        QVERIFY(run.recover());
+        QString error;
+        QVERIFY(!ApplyTransaction::recoverIn(run.folders.install, run.folders.cache, &error));
+        QCOMPARE(error, QStringLiteral("上次未完成的更新无法完成或撤销：记录文件%1已损坏")
+                            .arg(QDir::toNativeSeparators(journal)));
         QCOMPARE(readFile(journal), QByteArray("{\"format\": 99}"));
-        QVERIFY(!QFileInfo::exists(journal + fileops::temporarySuffix()));
+        QCOMPARE(readFile(journal + fileops::temporarySuffix()), QByteArray("half written"));
         QCOMPARE(run.installed("a.txt"), QByteArray("previous a.txt"));
+    }
+
+    // Regression: an undo whose backup was gone reported success over the new file.
+    void anUndoWithoutItsBackupFails()
+    {
+        Interrupted run;
+        QVERIFY(run.write(UpdateJournal::State::Undo));
+        writeFile(run.folders.installPath(QStringLiteral("a.txt")), "next a.txt");
+        QVERIFY(!run.recover());
+        QCOMPARE(run.installed("a.txt"), QByteArray("next a.txt"));
+        QVERIFY(QFileInfo::exists(UpdateJournal::pathIn(run.folders.install)));
+        QVERIFY(!run.recover()); // and so on, until the backup is back
+        writeFile(run.folders.installPath(QStringLiteral("a.txt.~pv")), "previous a.txt");
+        QVERIFY(run.recover());
+        QCOMPARE(run.installed("a.txt"), QByteArray("previous a.txt"));
+    }
+
+    // Regression: the undo deleted whatever stood at an added path.
+    void anUndoKeepsAFileItDidNotAdd()
+    {
+        Interrupted run;
+        QVERIFY(run.write(UpdateJournal::State::Undo));
+        writeFile(run.folders.installPath(QStringLiteral("new/c.txt")), "the user's own");
+        QVERIFY(run.recover());
+        QCOMPARE(run.installed("new/c.txt"), QByteArray("the user's own"));
     }
 
     void journalRoundTrip()

@@ -1,5 +1,6 @@
 // Moving downloaded files into the installation. Every file is already in the cache, so
 // no request is sent and the whole run happens inside the constructor.
+#include "applytransaction.h"
 #include "testplatform.h"
 #include "workertest.h"
 
@@ -73,20 +74,22 @@ private slots:
     {
         WorkerFolders folders;
         QList<ManifestEntry> files;
-        for (const QString &name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) {
+        const QString longName = QString(252, QLatin1Char('3')); // its ".old" does not fit
+        const QStringList names = {"1.txt", "2.txt", longName, "4.txt", "5.txt"};
+        for (const QString &name : names) {
             writeFile(folders.installPath(name), "installed " + name.toUtf8());
-            writeFile(folders.installPath(name + ".old"), "first " + name.toUtf8());
+            if (name != longName)
+                writeFile(folders.installPath(name + ".old"), "first " + name.toUtf8());
             files.append(cached(folders, name, "new " + name.toUtf8()));
         }
-        QFile::remove(folders.installPath(QStringLiteral("3.txt.old")));
-        writeFile(folders.installPath(QStringLiteral("3.txt.old/keep")), "blocks the delete");
         const QStringList before = filesBelow(folders.install.path());
         const WorkerOutcome outcome = runWorker(noServer, folders, files);
         QVERIFY(outcome.finished);
         QVERIFY(!outcome.success);
-        QCOMPARE(outcome.errorText, QStringLiteral("删除文件3.txt.old失败"));
+        const QString third = folders.installPath(longName);
+        QCOMPARE(outcome.errorText, QStringLiteral("重命名%1为%1.old失败").arg(third));
         QCOMPARE(filesBelow(folders.install.path()), before);
-        for (const QString &name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) {
+        for (const QString &name : names) {
             QCOMPARE(readFile(folders.installPath(name)), "installed " + name.toUtf8());
             QCOMPARE(readFile(folders.cachePath(name)), "new " + name.toUtf8());
         }
@@ -99,10 +102,10 @@ private slots:
     void failedUpdateRemovesTheFoldersItCreated()
     {
         WorkerFolders folders;
-        writeFile(folders.installPath(QStringLiteral("z.txt")), "installed");
-        writeFile(folders.installPath(QStringLiteral("z.txt.old/keep")), "blocks the delete");
+        const QString longName = QString(252, QLatin1Char('z'));
+        writeFile(folders.installPath(longName), "installed");
         const QList<ManifestEntry> files = {cached(folders, QStringLiteral("a/b/new.txt"), "new"),
-                                            cached(folders, QStringLiteral("z.txt"), "next")};
+                                            cached(folders, longName, "next")};
         const QStringList before = filesBelow(folders.install.path());
         const WorkerOutcome outcome = runWorker(noServer, folders, files);
         QVERIFY(!outcome.success);
@@ -116,9 +119,12 @@ private slots:
         QTest::addColumn<QStringList>("obstacle"); // a file to plant in the installation
         QTest::addColumn<QString>("message");      // %I: installation folder
         const QString longName = QString(252, QLatin1Char('n')); // ".old" makes it 256 bytes
-        QTest::newRow("old copy cannot be deleted")
-            << QStringLiteral("f.txt") << QStringList({"f.txt", "f.txt.old/x"})
-            << QStringLiteral("删除文件f.txt.old失败");
+        QTest::newRow("left-over backup cannot be deleted")
+            << QStringLiteral("f.txt") << QStringList({"f.txt", "f.txt.~pv/x"})
+            << QStringLiteral("删除文件f.txt.~pv失败");
+        QTest::newRow("left-over staged name cannot be deleted")
+            << QStringLiteral("f.txt") << QStringList({"f.txt", ".~nw0/x"})
+            << QStringLiteral("删除文件.~nw0失败");
         QTest::newRow("old name too long")
             << longName << QStringList(longName)
             << QStringLiteral("重命名%I/%1为%I/%1.old失败").arg(longName);
@@ -146,24 +152,27 @@ private slots:
         QCOMPARE(readFile(folders.cachePath(path)), QByteArray("new content"));
     }
 
-    // Regression: a failed move after the rename used to leave the installed path empty.
+    // Regression: a failed move after the rename used to leave the installed path empty. A
+    // cached file that no longer matches its entry at the swap fails it: the first file, swapped
+    // already, gets its previous content back.
     void failedSwapRestoresTheInstalledFile()
     {
         WorkerFolders folders;
         writeFile(folders.installPath(QStringLiteral("a.txt")), "installed a");
         writeFile(folders.installPath(QStringLiteral("b.txt")), "installed b");
-        // A non-empty folder where the second file is staged beside its target.
-        writeFile(folders.installPath(QStringLiteral(".~nw1/x")), "in the way");
         const QList<ManifestEntry> files = {cached(folders, QStringLiteral("a.txt"), "new a"),
                                             cached(folders, QStringLiteral("b.txt"), "new b")};
-        const WorkerOutcome outcome = runWorker(noServer, folders, files);
-        QVERIFY(outcome.finished);
-        QVERIFY(!outcome.success);
-        QCOMPARE(outcome.errorText, QStringLiteral("覆盖文件b.txt失败"));
-        QCOMPARE(outcome.fails.size(), 0); // emitted inside the constructor
+        writeFile(folders.cachePath(QStringLiteral("b.txt")), "other");
+        ApplyTransaction transaction(folders.install,
+                                     UpdateJournal::plan(folders.cache, folders.install, files));
+        QVERIFY(!transaction.run());
+        QCOMPARE(transaction.errorString(), QStringLiteral("更新文件b.txt校验不对"));
+        QCOMPARE(transaction.failedFile().absoluteFilePath(),
+                 folders.installPath(QStringLiteral("b.txt")));
         QCOMPARE(readFile(folders.installPath(QStringLiteral("a.txt"))), QByteArray("installed a"));
         QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt"))), QByteArray("installed b"));
-        QCOMPARE(filesBelow(folders.install.path()), QStringList({".~nw1/x", "a.txt", "b.txt"}));
+        QCOMPARE(filesBelow(folders.install.path()), QStringList({"a.txt", "b.txt"}));
+        QCOMPARE(readFile(folders.cachePath(QStringLiteral("a.txt"))), QByteArray("new a"));
     }
 
     // Regression: the new file copied the mode of a dangling link (0000) or a folder (0755).
@@ -191,6 +200,81 @@ private slots:
         QCOMPARE(QFile::permissions(tool), cachedMode);
         QVERIFY(QFileInfo::exists(tool + QStringLiteral(".old")) ||
                 QFileInfo(tool + QStringLiteral(".old")).isSymLink());
+    }
+
+    // Regression: names an earlier run left beside a file were taken for this run's own: an
+    // undo "restored" them over files the update never touched, and a commit made a stray
+    // backup the file's NAME.old.
+    void leftOversAreNotTakenForThisRunsOwn_data()
+    {
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("failing at the first entry") << true;
+        QTest::newRow("committed") << false;
+    }
+    void leftOversAreNotTakenForThisRunsOwn()
+    {
+        QFETCH(bool, fails);
+        WorkerFolders folders;
+        const QString first = fails ? QString(252, QLatin1Char('a')) : QStringLiteral("a.txt");
+        writeFile(folders.installPath(first), "installed a");
+        writeFile(folders.installPath(QStringLiteral("b.txt")), "installed b");
+        writeFile(folders.installPath(QStringLiteral("b.txt.old")), "first b");
+        const QStringList before = filesBelow(folders.install.path());
+        writeFile(folders.installPath(QStringLiteral("b.txt.~pv")), "stray backup");
+        writeFile(folders.installPath(QStringLiteral("b.txt.~od")), "stray old copy");
+        const WorkerOutcome outcome =
+            runWorker(noServer, folders,
+                      {cached(folders, first, "new a"), cached(folders, "b.txt", "new b")});
+        QCOMPARE(outcome.success, !fails);
+        if (fails) {
+            QCOMPARE(filesBelow(folders.install.path()), before);
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt"))),
+                     QByteArray("installed b"));
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt.old"))),
+                     QByteArray("first b"));
+        } else {
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt"))), QByteArray("new b"));
+            QCOMPARE(readFile(folders.installPath(QStringLiteral("b.txt.old"))),
+                     QByteArray("installed b"));
+            QCOMPARE(filesBelow(folders.install.path()),
+                     QStringList({"a.txt", "a.txt.old", "b.txt", "b.txt.old"}));
+        }
+    }
+
+    // Regression: a folder replaced by a file was left as NAME.old, and every later update of
+    // that file failed to delete it. It moves aside like a file: the commit removes it, an
+    // undo puts it back.
+    void aFolderAtTheOldNameMovesAside_data()
+    {
+        QTest::addColumn<bool>("undone");
+        QTest::newRow("committed") << false;
+        QTest::newRow("undone") << true;
+    }
+    void aFolderAtTheOldNameMovesAside()
+    {
+        QFETCH(bool, undone);
+        WorkerFolders folders;
+        writeFile(folders.installPath(QStringLiteral("d/inside.txt")), "a folder's file");
+        QVERIFY(runWorker(noServer, folders, {cached(folders, QStringLiteral("d"), "v2")}).success);
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d.old/inside.txt"))),
+                 QByteArray("a folder's file"));
+
+        QList<ManifestEntry> next = {cached(folders, QStringLiteral("d"), "v3")};
+        const QString longName = QString(252, QLatin1Char('z')); // its ".old" does not fit
+        if (undone) {
+            writeFile(folders.installPath(longName), "installed");
+            next.append(cached(folders, longName, "next"));
+        }
+        const QStringList before = filesBelow(folders.install.path());
+        const WorkerOutcome outcome = runWorker(noServer, folders, next);
+        QCOMPARE(outcome.success, !undone);
+        if (undone) {
+            QCOMPARE(filesBelow(folders.install.path()), before);
+            return;
+        }
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d"))), QByteArray("v3"));
+        QCOMPARE(readFile(folders.installPath(QStringLiteral("d.old"))), QByteArray("v2"));
+        QCOMPARE(filesBelow(folders.install.path()), QStringList({"d", "d.old"}));
     }
 
     // The staged copy has a short name, so a new file whose ".old" would not fit still fits.

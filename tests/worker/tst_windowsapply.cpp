@@ -2,6 +2,8 @@
 // delete sharing cannot be replaced until it lets go; the holder is a second Windows process
 // (file_holder.exe), as a running host or a scanner would be. And folders whose names the
 // ANSI code page cannot express.
+#include "applytransaction.h"
+#include "fileops.h"
 #include "workertest.h"
 
 #include <QDir>
@@ -18,11 +20,14 @@ namespace {
 
 const QString noServer = QStringLiteral("http://127.0.0.1:1/");
 
-// Starts the holder on `path` for `holdMs` and waits until it has the file open.
-bool holdFile(QProcess *holder, const QString &path, int holdMs)
+// Starts the holder on `path` for `holdMs` and waits until it has the file open; with
+// `noWriteSharing` nobody else may open it for writing meanwhile.
+bool holdFile(QProcess *holder, const QString &path, int holdMs, bool noWriteSharing = false)
 {
-    holder->start(QStringLiteral(FILE_HOLDER_PATH),
-                  {QDir::toNativeSeparators(path), QString::number(holdMs)});
+    QStringList arguments = {QDir::toNativeSeparators(path), QString::number(holdMs)};
+    if (noWriteSharing)
+        arguments.append(QStringLiteral("nowrite"));
+    holder->start(QStringLiteral(FILE_HOLDER_PATH), arguments);
     if (!holder->waitForStarted(10000))
         return false;
     while (holder->waitForReadyRead(10000)) {
@@ -44,6 +49,21 @@ QString shortNameOf(const QString &path)
     return QFileInfo(QString::fromWCharArray(buffer, int(length))).fileName();
 }
 
+DWORD attributesOf(const QString &path)
+{
+    return GetFileAttributesW(
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()));
+}
+
+bool setAttributes(const QString &path, DWORD attributes)
+{
+    return SetFileAttributesW(
+               reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+               attributes) != 0;
+}
+
+constexpr DWORD ReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
 } // namespace
 
 class TestWindowsApply : public QObject
@@ -53,6 +73,9 @@ private slots:
     void releasedDuringTheRetriesIsReplaced();
     void heldThroughoutFailsAfterTheRetries();
     void foldersOutsideTheAnsiCodePage();
+    void readOnlyFilesKeepTheirAttributes_data();
+    void readOnlyFilesKeepTheirAttributes();
+    void flushWaitsForAFileInUse();
     void shortNameOfAnotherInstalledName_data();
     void shortNameOfAnotherInstalledName();
 };
@@ -104,6 +127,63 @@ void TestWindowsApply::heldThroughoutFailsAfterTheRetries()
     QCOMPARE(readFile(folders.cachePath(QStringLiteral("host.dll"))), QByteArray("new version"));
     holder.kill();
     holder.waitForFinished(10000);
+}
+
+// Regression: a read-only installed file or NAME.old denied access to the replace and the
+// delete, which was taken for a file in use and failed after five seconds of retries. The
+// new file gets the previous one's attributes; an undone update puts back the previous file
+// with its own.
+void TestWindowsApply::readOnlyFilesKeepTheirAttributes_data()
+{
+    QTest::addColumn<bool>("undone");
+    QTest::newRow("committed") << false;
+    QTest::newRow("undone by a later entry's failure") << true;
+}
+
+void TestWindowsApply::readOnlyFilesKeepTheirAttributes()
+{
+    QFETCH(bool, undone);
+    WorkerFolders folders;
+    const QString host = folders.installPath(QStringLiteral("host.dll"));
+    QVERIFY(writeFile(host, "installed"));
+    QVERIFY(writeFile(host + ".old", "first"));
+    QVERIFY(setAttributes(host, ReadOnlyHidden) && setAttributes(host + ".old", ReadOnlyHidden));
+    const QList<ManifestEntry> files = {entryFor(QStringLiteral("host.dll"), "new"),
+                                        entryFor(QStringLiteral("z.dll"), "new z")};
+    QVERIFY(writeFile(folders.cachePath(QStringLiteral("host.dll")), "new"));
+    QVERIFY(writeFile(folders.cachePath(QStringLiteral("z.dll")), undone ? "tampered" : "new z"));
+    ApplyTransaction transaction(folders.install,
+                                 UpdateJournal::plan(folders.cache, folders.install, files));
+    QCOMPARE(transaction.run(), !undone);
+    if (undone) {
+        QCOMPARE(transaction.errorString(), QStringLiteral("更新文件z.dll校验不对"));
+        QCOMPARE(readFile(host), QByteArray("installed"));
+        QCOMPARE(readFile(host + ".old"), QByteArray("first"));
+    } else {
+        QCOMPARE(readFile(host), QByteArray("new"));
+        QCOMPARE(readFile(host + ".old"), QByteArray("installed"));
+        QVERIFY(!QFileInfo::exists(host + ".~od"));
+    }
+    QCOMPARE(attributesOf(host) & ReadOnlyHidden, ReadOnlyHidden);
+    QCOMPARE(attributesOf(host + ".old") & ReadOnlyHidden, ReadOnlyHidden);
+}
+
+// Regression: a flush met a file that another process held without write sharing and failed
+// at once; it waits for the file as the renames do.
+void TestWindowsApply::flushWaitsForAFileInUse()
+{
+    WorkerFolders folders;
+    const QString path = folders.installPath(QStringLiteral("held.bin"));
+    QVERIFY(writeFile(path, "content"));
+    QProcess holder;
+    QVERIFY(holdFile(&holder, path, 3000, true));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(fileops::flushFile(path));
+    QVERIFY(clock.elapsed() >= 500); // it waited for the holder
+    if (holder.state() != QProcess::NotRunning)
+        QVERIFY(holder.waitForFinished(10000));
+    QCOMPARE(holder.exitCode(), 0);
 }
 
 // Thai is in neither code page 936 nor 1252: a user folder of that name must still update.

@@ -194,14 +194,14 @@ private slots:
         server.setResponse(QStringLiteral("sub/f.txt"), response);
         WorkerFolders folders;
         writeFile(folders.installPath(QStringLiteral("sub/f.txt")), "old");
-        writeFile(folders.installPath(QStringLiteral("sub/f.txt.old/x")), "blocks the delete");
+        writeFile(folders.installPath(QStringLiteral("sub/f.txt.~pv/x")), "blocks the delete");
         const WorkerOutcome outcome =
             runWorker(server.url(), folders, {entryFor(QStringLiteral("sub/f.txt"), "new")});
         QVERIFY(!outcome.success);
         QCOMPARE(outcome.fails.size(), 1);
         QCOMPARE(outcome.fails.first().first.absoluteFilePath(),
                  folders.installPath(QStringLiteral("sub/f.txt")));
-        QCOMPARE(outcome.fails.first().second, QStringLiteral("删除文件f.txt.old失败"));
+        QCOMPARE(outcome.fails.first().second, QStringLiteral("删除文件f.txt.~pv失败"));
         QCOMPARE(outcome.errorText, outcome.fails.first().second);
     }
 
