@@ -21,8 +21,8 @@ QRegularExpression wildcard(const QString &pattern)
     return QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern));
 }
 
-// Windows folders cannot hold two names that differ only in letter case; and a file and its
-// name with ".old" (in any case) would be one file on the clients.
+// Windows folders cannot hold two names that differ only in letter case; and NAME.old (in
+// any letter case) beside NAME is where the clients keep NAME's previous version.
 bool findCollision(const QList<ReleaseFile> &files, QString *error)
 {
     QHash<QString, QString> seen;
