@@ -30,9 +30,9 @@ EntrySwap::EntrySwap(const QDir &installDir, const QDir &cacheDir, const Journal
     const QFileInfo installed(installDir.absoluteFilePath(entry.file.path));
     m_installed = installed.absoluteFilePath();
     m_old = m_installed + UpdateNames::oldSuffix();
-    m_kept = m_installed + QStringLiteral(".~od");
-    m_previous = m_installed + QStringLiteral(".~pv");
-    m_staged = installed.absolutePath() + QStringLiteral("/.~nw") + QString::number(index);
+    m_kept = m_installed + UpdateNames::keptOldSuffix();
+    m_previous = m_installed + UpdateNames::previousSuffix();
+    m_staged = installed.absolutePath() + QLatin1Char('/') + UpdateNames::stagedName(index);
     m_cached = cacheDir.absoluteFilePath(entry.file.path);
 }
 

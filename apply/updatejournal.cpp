@@ -29,17 +29,22 @@ Enum enumFromName(const QString &name, const char *const (&names)[N], bool *ok)
     return Enum(0);
 }
 
+// Every byte as listed: QString::fromLatin1(QByteArray) would end the text at a NUL.
+QString latin1Text(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.constData(), bytes.size());
+}
+
 QJsonObject entryToJson(const JournalEntry &entry, const VerifiedRelease &release)
 {
     QJsonObject object;
     object.insert(QStringLiteral("path"), entry.file.path);
     object.insert(QStringLiteral("size"), QString::number(entry.file.size));
-    object.insert(QStringLiteral("md5"), QString::fromLatin1(entry.file.md5));
+    object.insert(QStringLiteral("md5"), latin1Text(entry.file.md5));
     object.insert(QStringLiteral("previous"), QLatin1String(PreviousNames[int(entry.previous)]));
     object.insert(QStringLiteral("createdFolder"), entry.createdFolder);
     if (!release.isNull())
-        object.insert(QStringLiteral("sha256"),
-                      QString::fromLatin1(release.sha256Of(entry.file.path)));
+        object.insert(QStringLiteral("sha256"), latin1Text(release.sha256Of(entry.file.path)));
     return object;
 }
 
@@ -196,7 +201,9 @@ bool UpdateJournal::fromJson(const QByteArray &json)
         return false;
     bool ok = true;
     state = enumFromName<State>(object.value(QStringLiteral("state")).toString(), StateNames, &ok);
-    cacheDir = QDir(object.value(QStringLiteral("cacheDir")).toString());
+    // Written absolute; anything else would resolve against whatever the current folder is.
+    const QString cachePath = object.value(QStringLiteral("cacheDir")).toString();
+    cacheDir = QDir(cachePath);
     const QJsonValue recordValue = object.value(QStringLiteral("record"));
     writesRecord = recordValue.isString();
     record = QByteArray::fromBase64(recordValue.toString().toLatin1());
@@ -208,5 +215,5 @@ bool UpdateJournal::fromJson(const QByteArray &json)
     // Absent in the journal of an unsigned release.
     const qint64 sequence = object.value(QStringLiteral("sequence")).toString().toLongLong();
     release = sequence > 0 ? VerifiedRelease::restored(sequence, digests) : VerifiedRelease();
-    return ok && !cacheDir.path().isEmpty();
+    return ok && QDir::isAbsolutePath(cachePath);
 }

@@ -1,20 +1,14 @@
 // libFuzzer target: parseManifest must take any bytes without crashing, agree with a
 // plain reading of the format, and keep the invariants that later steps rely on.
+#include "fuzzcheck.h"
 #include "manifest.h"
 #include "pathrules.h"
 
 #include <QList>
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 // The format read the slow, obvious way: split, split again, Qt's number reading.
 Manifest referenceParse(const QByteArray &text)
@@ -44,14 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char *>(data), int(size));
     const Manifest manifest = parseManifest(text);
-    require(manifest == referenceParse(text));
+    REQUIRE(manifest == referenceParse(text));
     for (auto it = manifest.cbegin(); it != manifest.cend(); ++it) {
         const ManifestEntry &entry = it.value();
-        require(entry.path == it.key());
-        require(!entry.path.contains(QLatin1Char('\\')));
-        require(!entry.md5.contains('\t') && !entry.md5.contains('\n'));
+        REQUIRE(entry.path == it.key());
+        REQUIRE(!entry.path.contains(QLatin1Char('\\')));
+        REQUIRE(!entry.md5.contains('\t') && !entry.md5.contains('\n'));
         if (isContainedRelativePath(entry.path))
-            require(!entry.path.startsWith(QLatin1Char('/')) && !entry.path.contains(':'));
+            REQUIRE(!entry.path.startsWith(QLatin1Char('/')) && !entry.path.contains(':'));
     }
     return 0;
 }

@@ -5,7 +5,7 @@
 #include "windowsnames.h"
 
 #include <QHash>
-#include <QStringList>
+#include <QSet>
 
 namespace {
 
@@ -14,6 +14,22 @@ bool namesFolder(const QString &path, const QString &folder)
     QString slashed = QDir::cleanPath(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
     return slashed.compare(folder, Qt::CaseInsensitive) == 0 ||
            slashed.startsWith(folder + QLatin1Char('/'), Qt::CaseInsensitive);
+}
+
+// The names along a path, without empty and "." ones.
+QStringList namesOf(const QString &path)
+{
+    QString slashed = path;
+    slashed.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QStringList names = slashed.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    names.removeAll(QStringLiteral("."));
+    return names;
+}
+
+QString keyOf(const QStringList &names, bool foldCase)
+{
+    const QString key = names.join(QLatin1Char('/'));
+    return foldCase ? key.toCaseFolded() : key;
 }
 
 // Where names follow Windows' rules: whether `path` names another file than it says.
@@ -54,16 +70,53 @@ bool isInCacheOwnFolder(const QString &path)
            namesFolder(path, UpdateNames::logFolder());
 }
 
+bool isReservedPath(const QString &path)
+{
+    const QStringList names = namesOf(path);
+    for (const QString &name : names) {
+        if (UpdateNames::isTemporaryName(name))
+            return true;
+    }
+    return !names.isEmpty() && UpdateNames::isInstallationFileName(names.first());
+}
+
+QString findOldCopyOfListedPath(const QStringList &paths, bool foldCase)
+{
+    const Qt::CaseSensitivity cs = foldCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const QString suffix = UpdateNames::oldSuffix();
+    QSet<QString> listed;
+    for (const QString &path : paths)
+        listed.insert(keyOf(namesOf(path), foldCase));
+    for (const QString &path : paths) {
+        QStringList leading = namesOf(path);
+        // NAME.old itself, or a folder of that name on the way to the path.
+        for (; !leading.isEmpty(); leading.removeLast()) {
+            const QString &last = leading.constLast();
+            if (last.size() <= suffix.size() || !last.endsWith(suffix, cs))
+                continue;
+            QStringList named = leading;
+            named.last().chop(suffix.size());
+            if (listed.contains(keyOf(named, foldCase)))
+                return path;
+        }
+    }
+    return QString();
+}
+
 bool checkListedPaths(const QList<ManifestEntry> &files, const QDir &installDir, QString *refused)
 {
     const bool windowsRules = fileops::windowsNameRules();
     QHash<QString, QString> byFoldedPath;
+    QStringList paths;
     for (const ManifestEntry &entry : files) {
         if (!isContainedRelativePath(entry.path) || isInCacheOwnFolder(entry.path) ||
+            isReservedPath(entry.path) ||
             (windowsRules && breaksWindowsRules(entry.path, installDir, &byFoldedPath))) {
             *refused = entry.path;
             return false;
         }
+        paths.append(entry.path);
     }
-    return true;
+    *refused = findOldCopyOfListedPath(paths, windowsRules);
+    return refused->isEmpty();
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The rules for the paths of a list: which paths the updater installs and which it refuses.
 
@@ -16,9 +17,20 @@ bool isContainedRelativePath(const QString &path);
 // no downloaded file may go.
 bool isInCacheOwnFolder(const QString &path);
 
-// Checks the whole list before anything is fetched or moved. False, with the first refused
-// path in `refused`, when a path would leave the cache or the installation folder, would lie
-// in a folder of the cache's own, or, where names follow Windows' rules, names another file
+// True when `path` takes a name the updater gives its own files in the installation folder
+// (letter case aside, see UpdateNames::isTemporaryName and isInstallationFileName), as a file
+// or as a folder on its way.
+bool isReservedPath(const QString &path);
+
+// The first of `paths` that is, or lies in, NAME.old while NAME is one of `paths` too: the
+// update keeps NAME's previous version under that name. Empty when there is none.
+// `foldCase` ignores letter case, as Windows does.
+QString findOldCopyOfListedPath(const QStringList &paths, bool foldCase);
+
+// Checks the whole list before anything is fetched or moved. False, with a refused path in
+// `refused`, when a path would leave the cache or the installation folder, would lie in a
+// folder of the cache's own, takes a name of the updater's own files or the old copy of
+// another listed file (see above), or, where names follow Windows' rules, names another file
 // than it says: the same file as an earlier path that differs only in letter case (applying
 // both would replace the first file's new content with the second and leave the first file's
 // previous version nowhere), a name Windows maps onto another (trailing dot or space, a

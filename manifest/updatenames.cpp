@@ -1,5 +1,7 @@
 #include "updatenames.h"
 
+#include "fileops.h"
+
 namespace UpdateNames {
 
 QString record()
@@ -20,6 +22,57 @@ QString appliedSequence()
 QString oldSuffix()
 {
     return QStringLiteral(".old");
+}
+
+QString previousSuffix()
+{
+    return QStringLiteral(".~pv");
+}
+
+QString keptOldSuffix()
+{
+    return QStringLiteral(".~od");
+}
+
+QString stagedPrefix()
+{
+    return QStringLiteral(".~nw");
+}
+
+QString stagedName(int index)
+{
+    return stagedPrefix() + QString::number(index);
+}
+
+QString atomicWriteSuffix()
+{
+    return fileops::temporarySuffix();
+}
+
+bool isTemporaryName(const QString &name)
+{
+    for (const QString &suffix : {previousSuffix(), keptOldSuffix(), atomicWriteSuffix()}) {
+        if (name.endsWith(suffix, Qt::CaseInsensitive))
+            return true;
+    }
+    // The prefix alone ends in a suffix above; here it is followed by an index.
+    if (!name.startsWith(stagedPrefix(), Qt::CaseInsensitive))
+        return false;
+    for (const QChar c : name.midRef(stagedPrefix().size())) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+bool isInstallationFileName(const QString &name)
+{
+    for (const QString &own : {record(), journal(), appliedSequence()}) {
+        if (name.compare(own, Qt::CaseInsensitive) == 0 ||
+            name.compare(own + atomicWriteSuffix(), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 QString description()

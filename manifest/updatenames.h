@@ -12,6 +12,22 @@ QString journal();         // "update_md5.info.journal": the plan of an update i
 QString appliedSequence(); // "update_sequence.info": a signed release's Sequence, applied
 QString oldSuffix();       // ".old": the previous version of a replaced file
 
+// Beside an installed file NAME while an update swaps it in (see EntrySwap), and beside a
+// file written in one step (fileops::writeAtomically: NAME.~nw).
+QString previousSuffix();      // ".~pv": NAME's previous version until the commit
+QString keptOldSuffix();       // ".~od": an earlier NAME.old until the commit
+QString stagedPrefix();        // ".~nw", followed by the entry's index:
+QString stagedName(int index); // ".~nwN": entry N's new file, staged in its folder
+QString atomicWriteSuffix();   // ".~nw"
+
+// The names no listed file may take, in any letter case (Windows ignores it): such a file
+// would be overwritten, deleted or recorded with content it does not have.
+// A temporary name above, in any folder: NAME.~pv, NAME.~od, NAME.~nw, .~nwN.
+bool isTemporaryName(const QString &name);
+// At the top of the installation folder: the record, the journal, the applied sequence and
+// the temporary names of their writes.
+bool isInstallationFileName(const QString &name);
+
 // In the cache folder.
 QString description();   // "update.ini", as fetched
 QString partialFolder(); // ".~partial": transfers in progress or broken off

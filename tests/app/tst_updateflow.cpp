@@ -19,6 +19,15 @@ const QMap<QString, QByteArray> V1{{"Host.dat", "host v1"}, {"lib/a.dll", "a v1"
 const QMap<QString, QByteArray> V2{
     {"Host.dat", "host v2"}, {"lib/a.dll", "a v1"}, {"lib/new/b.dll", "b new"}};
 
+// Every file below `dir` with its content.
+QMap<QString, QByteArray> contentBelow(const QString &dir)
+{
+    QMap<QString, QByteArray> content;
+    for (const QString &file : filesBelow(dir))
+        content.insert(file, readFile(dir + '/' + file));
+    return content;
+}
+
 struct Server
 {
     QTemporaryDir root;
@@ -63,6 +72,8 @@ private slots:
     void cancelOptionalUpdate();
     void cancelForcedUpdateStartsNewAttempt();
     void forcedUpdateFailsTwiceThenSucceeds();
+    void listedNamesOfTheUpdaterAreRefused_data();
+    void listedNamesOfTheUpdaterAreRefused();
 };
 
 void TestUpdateFlow::consoleNothingToUpdateRewritesRecord()
@@ -361,6 +372,51 @@ void TestUpdateFlow::forcedUpdateFailsTwiceThenSucceeds()
     QVERIFY(!harness.seen().at(1).retryVisible);
     QVERIFY(ServerRelease::installed(server.install.appDir(), V2));
     QTRY_COMPARE(server.install.hostStarts().size(), 1);
+}
+
+// Names the updater uses for its own files: applied, such a list loses or misrecords a file.
+void TestUpdateFlow::listedNamesOfTheUpdaterAreRefused_data()
+{
+    QTest::addColumn<QString>("refused");
+    QTest::addColumn<bool>("installed");
+    // The old copy would be the previous a.dat, recorded as the listed content.
+    QTest::newRow("old copy of a listed file") << "a.dat.old" << false;
+    // Moved aside as a.dat's earlier old copy, it is missing when its own turn comes: every
+    // run would fail and be undone.
+    QTest::newRow("installed old copy of a listed file") << "a.dat.old" << true;
+    // The new a.dat.~pv would replace the previous version, which then is lost.
+    QTest::newRow("previous version's name") << "a.dat.~pv" << false;
+    // Staged over by the second file, so deleted but recorded.
+    QTest::newRow("staged name") << ".~nw1" << false;
+    // Overwritten by the record at the end.
+    QTest::newRow("the record") << "update_md5.info" << false;
+    // Overwritten by the journal, then deleted with it.
+    QTest::newRow("the journal") << "update_md5.info.journal" << false;
+}
+
+void TestUpdateFlow::listedNamesOfTheUpdaterAreRefused()
+{
+    QFETCH(QString, refused);
+    QFETCH(bool, installed);
+    Server server;
+    QVERIFY(server.start());
+    const QString appDir = server.install.appDir();
+    ServerRelease::install(appDir, {{"a.dat", "a v1"}});
+    if (installed)
+        ServerRelease::install(appDir, {{refused, "installed"}});
+    ServerRelease::writeVersion(server.root.path(), "v2",
+                                {{"a.dat", "a v2"}, {"b.dat", "b v2"}, {refused, "listed"}});
+    ServerRelease::writeDescription(server.root.path(), 0, "v2", "2.0");
+    const QMap<QString, QByteArray> before = contentBelow(appDir);
+
+    const UpdaterRun run = server.install.run({"console"});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(QString::fromUtf8(run.output),
+             QString::fromUtf8(NothingToDo) + "{\"errormsg\":\"更新文件" + refused + "路径不合法" +
+                 QString::fromUtf8(FailureEnd));
+    QCOMPARE(contentBelow(appDir), before);
+    QVERIFY(server.nginx.waitForRequests(2));
+    QCOMPARE(server.nginx.requestedPaths(), QStringList({"/update.ini", "/v2//md5.txt"}));
 }
 
 QTEST_MAIN(TestUpdateFlow)

@@ -28,6 +28,8 @@ private slots:
     void refusesNamesDifferingOnlyInCase();
     void refusesNamesWindowsMapsElsewhere_data();
     void refusesNamesWindowsMapsElsewhere();
+    void refusesNamesOfTheUpdatersOwnFiles_data();
+    void refusesNamesOfTheUpdatersOwnFiles();
     void keepsFolderOfAnotherVersion();
     void replacesFolderWhenForced();
     void republishingTheSameReleaseSucceeds();
@@ -134,6 +136,8 @@ void TestPublish::leavesOutClientFiles_data()
         << QStringList();
     QTest::newRow("signing key") << QStringLiteral("keys/update-signing.key") << QStringList();
     QTest::newRow("old copy") << QStringLiteral("bin/host.dll.old") << QStringList();
+    QTest::newRow("old copy of a listed file")
+        << QStringLiteral("doc/abc.txt.old") << QStringList();
     QTest::newRow("client config") << QStringLiteral("bin/system.cfg") << QStringList();
     QTest::newRow("pattern") << QStringLiteral("logs/today.log")
                              << QStringList{QStringLiteral("--exclude"), QStringLiteral("*.log")};
@@ -236,6 +240,36 @@ void TestPublish::refusesNamesWindowsMapsElsewhere()
              run.errors.constData());
     QVERIFY2(errors.contains(problem), run.errors.constData());
     QVERIFY2(errors.contains(QStringLiteral("Windows clients cannot install it")),
+             run.errors.constData());
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1")));
+    QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));
+}
+
+// The exact names are left out (above); in another letter case they are the same files on
+// Windows, and every client refuses a list that names them.
+void TestPublish::refusesNamesOfTheUpdatersOwnFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("problem");
+    const QString own = QStringLiteral("takes a name of the updater's own files");
+    QTest::newRow("record") << QStringLiteral("UPDATE_MD5.INFO") << own;
+    QTest::newRow("journal") << QStringLiteral("Update_md5.info.Journal") << own;
+    QTest::newRow("previous version") << QStringLiteral("doc/abc.txt.~PV") << own;
+    QTest::newRow("staged") << QStringLiteral("bin/.~Nw3") << own;
+    QTest::newRow("old copy of a listed file")
+        << QStringLiteral("doc/abc.txt.OLD")
+        << QStringLiteral("is where the clients keep the previous version of another file");
+}
+
+void TestPublish::refusesNamesOfTheUpdatersOwnFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, problem);
+    QVERIFY(writeFile(release(), path, "data"));
+    const ToolRun run = publish(QStringLiteral("v1"));
+    QCOMPARE(run.exitCode, 1);
+    const QString errors = QString::fromUtf8(run.errors);
+    QVERIFY2(errors.contains(QStringLiteral("\"%1\" %2").arg(path, problem)),
              run.errors.constData());
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/v1")));
     QVERIFY(!QFileInfo::exists(root() + QStringLiteral("/update.ini")));

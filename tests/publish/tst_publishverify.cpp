@@ -58,6 +58,21 @@ void TestPublishVerify::catchesChanges_data()
                                        << QByteArray() << QByteArray("update.ini.sig is missing");
     QTest::newRow("another key") << QStringLiteral("b") << QByteArray() << QByteArray()
                                  << QByteArray("不是由受信任的密钥签名的");
+    // Hand-made lists that every client refuses.
+    QTest::newRow("name of the updater's own")
+        << QStringLiteral("v1/md5.txt") << QByteArray("\tdoc\\abc.txt")
+        << QByteArray("\tdoc\\abc.txt.~pv")
+        << QByteArray("abc.txt.~pv\", a name of the updater's own files (clients report: "
+                      "更新文件doc/abc.txt.~pv路径不合法)");
+    QTest::newRow("record in capitals")
+        << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
+        << QByteArray("\tUPDATE_MD5.INFO") << QByteArray("更新文件UPDATE_MD5.INFO路径不合法");
+    QTest::newRow("old copy of a listed file")
+        << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
+        << QByteArray("\tdoc\\abc.txt.old")
+        << QByteArray("md5.txt lists \"doc/abc.txt.old\", where the clients keep the previous "
+                      "version of another listed file (clients report: "
+                      "更新文件doc/abc.txt.old路径不合法)");
 }
 
 void TestPublishVerify::catchesChanges()

@@ -5,6 +5,10 @@
 #include "sha256.h"
 #include "workertest.h"
 
+#include "updatenames.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace workertest;
@@ -181,6 +185,40 @@ private slots:
         QCOMPARE(run.installed("new/c.txt"), QByteArray("the user's own"));
     }
 
+    // Such a journal once took the current folder for the cache, and the commit then removed
+    // the installed files as "cached" ones when the run was started in the installation.
+    void journalWithoutAbsoluteCacheFolderIsLeftAlone_data()
+    {
+        QTest::addColumn<QJsonValue>("cacheDir");
+        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined);
+        QTest::newRow("empty") << QJsonValue(QString());
+        QTest::newRow("relative") << QJsonValue(QStringLiteral("cache"));
+    }
+    void journalWithoutAbsoluteCacheFolderIsLeftAlone()
+    {
+        QFETCH(QJsonValue, cacheDir);
+        Interrupted run;
+        QVERIFY(run.write(UpdateJournal::State::Apply));
+        QVERIFY(run.recover());
+        const QStringList done = filesBelow(run.folders.install.path());
+        run.journal.state = UpdateJournal::State::Commit;
+        QJsonObject journal = QJsonDocument::fromJson(run.journal.toJson()).object();
+        journal.remove(QStringLiteral("cacheDir"));
+        if (!cacheDir.isUndefined())
+            journal.insert(QStringLiteral("cacheDir"), cacheDir);
+        const QByteArray json = QJsonDocument(journal).toJson();
+        QVERIFY(writeFile(UpdateJournal::pathIn(run.folders.install), json));
+        const QString previousCurrent = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(run.folders.install.path()));
+        const bool recovered = run.recover();
+        QVERIFY(QDir::setCurrent(previousCurrent));
+        QVERIFY(!recovered); // refused as damaged: nothing is touched
+        QCOMPARE(run.installed("a.txt"), QByteArray("next a.txt"));
+        QCOMPARE(readFile(UpdateJournal::pathIn(run.folders.install)), json);
+        QCOMPARE(filesBelow(run.folders.install.path()),
+                 done + QStringList{UpdateNames::journal()});
+    }
+
     void journalRoundTrip()
     {
         Interrupted run;
@@ -204,6 +242,21 @@ private slots:
         QCOMPARE(read.toJson(), run.journal.toJson());
         QCOMPARE(read.release.sequence(), qint64(7));
         QCOMPARE(read.release.sha256Of(read.entries.at(1).file.path), sha256Hex("next sub/b.txt"));
+    }
+
+    // The digests as listed, byte for byte: a NUL once ended them in the written journal, so
+    // that a run finishing the update after an interruption had other digests.
+    void journalKeepsDigestsWithANul()
+    {
+        Interrupted run;
+        const QByteArray withNul("98500190\0b04fd23c", 17);
+        run.journal.entries[0].file.md5 = withNul;
+        run.journal.release =
+            VerifiedRelease::restored(7, {{run.journal.entries.at(0).file.path, withNul + "ff"}});
+        UpdateJournal read;
+        QVERIFY(read.fromJson(run.journal.toJson()));
+        QCOMPARE(read.entries.at(0).file.md5, withNul);
+        QCOMPARE(read.release.sha256Of(read.entries.at(0).file.path), withNul + "ff");
     }
 
     // Readable by any run: an unsigned release's journal names neither.

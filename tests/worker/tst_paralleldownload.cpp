@@ -219,6 +219,12 @@ private slots:
         QTest::newRow("partial downloads") << QStringLiteral("./.~Partial/0123.part");
         QTest::newRow("the log") << QStringLiteral(".~log/update.log");
         QTest::newRow("the log's folder") << QStringLiteral(".~LOG");
+        // Where the update keeps the previous version of the listed a.txt.
+        QTest::newRow("old copy of a listed file") << QStringLiteral("a.txt.old");
+        QTest::newRow("folder named as an old copy") << QStringLiteral("./a.txt.old/b.txt");
+#ifdef Q_OS_WIN // elsewhere another file
+        QTest::newRow("old copy in capitals") << QStringLiteral("A.TXT.OLD");
+#endif
     }
     void pathsInTheCacheOwnFoldersAreRefused()
     {

@@ -22,6 +22,21 @@ private slots:
         QTest::newRow("drive letter") << QStringLiteral("C:/x");
         QTest::newRow("colon") << QStringLiteral("a:b");
         QTest::newRow("empty") << QString();
+        // Names of the updater's own files, which such a file would lose or misrecord.
+        QTest::newRow("previous version") << QStringLiteral("good.txt.~pv");
+        QTest::newRow("earlier old copy") << QStringLiteral("sub/a.txt.~od");
+        QTest::newRow("written in one step") << QStringLiteral("a.txt.~nw");
+        QTest::newRow("staged") << QStringLiteral(".~nw1");
+        QTest::newRow("staged in a folder") << QStringLiteral("sub/.~nw12");
+        QTest::newRow("staged in capitals") << QStringLiteral(".~NW0");
+        QTest::newRow("folder with a temporary name") << QStringLiteral("x.~PV/a.txt");
+        QTest::newRow("record") << QStringLiteral("update_md5.info");
+        QTest::newRow("record in capitals") << QStringLiteral("Update_MD5.INFO");
+        QTest::newRow("record through a dot") << QStringLiteral("./update_md5.info");
+        QTest::newRow("record being written") << QStringLiteral("update_md5.info.~nw");
+        QTest::newRow("folder named as the record") << QStringLiteral("update_md5.info/x");
+        QTest::newRow("journal") << QStringLiteral("update_md5.info.journal");
+        QTest::newRow("applied sequence") << QStringLiteral("update_sequence.info");
     }
     void pathsLeavingTheFoldersAreRefused()
     {

@@ -21,10 +21,12 @@ QRegularExpression wildcard(const QString &pattern)
     return QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern));
 }
 
-// Windows folders cannot hold two names that differ only in letter case.
-bool findCaseCollision(const QList<ReleaseFile> &files, QString *error)
+// Windows folders cannot hold two names that differ only in letter case; and NAME.old (in
+// any letter case) beside NAME is where the clients keep NAME's previous version.
+bool findCollision(const QList<ReleaseFile> &files, QString *error)
 {
     QHash<QString, QString> seen;
+    QStringList paths;
     for (const ReleaseFile &file : files) {
         const QString folded = file.relativePath.toCaseFolded();
         const auto it = seen.constFind(folded);
@@ -35,8 +37,15 @@ bool findCaseCollision(const QList<ReleaseFile> &files, QString *error)
             return true;
         }
         seen.insert(folded, file.relativePath);
+        paths.append(file.relativePath);
     }
-    return false;
+    const QString oldCopy = findOldCopyOfListedPath(paths, true);
+    if (oldCopy.isEmpty())
+        return false;
+    *error = QStringLiteral("\"%1\" is where the clients keep the previous version of another "
+                            "file of the release; they would refuse the list")
+                 .arg(oldCopy);
+    return true;
 }
 
 bool describeFile(const QString &releaseDir, const QString &relativePath, QTextCodec *codec,
@@ -44,6 +53,13 @@ bool describeFile(const QString &releaseDir, const QString &relativePath, QTextC
 {
     if (!isContainedRelativePath(relativePath)) {
         *error = QStringLiteral("\"%1\" is no path the clients can install").arg(relativePath);
+        return false;
+    }
+    // Only other letter cases get here: the exact names are left out.
+    if (isReservedPath(relativePath)) {
+        *error = QStringLiteral("\"%1\" takes a name of the updater's own files; the clients "
+                                "would refuse the list")
+                     .arg(relativePath);
         return false;
     }
     QString unsafe;
@@ -71,12 +87,18 @@ QStringList ExcludeRules::alwaysExcluded()
     // earlier old version (NAME.~pv, NAME.~od), a staged new file (.~nwN) and a file
     // being replaced in one step (NAME.~nw); and the cache's folders of partial downloads
     // and of the log.
-    return {UpdateNames::record(),        UpdateNames::appliedSequence(),
-            UpdateNames::journal(),       QLatin1Char('*') + UpdateNames::oldSuffix(),
-            QStringLiteral("*.~pv"),      QStringLiteral("*.~od"),
-            QStringLiteral(".~nw*"),      QStringLiteral("*.~nw"),
-            UpdateNames::partialFolder(), UpdateNames::logFolder(),
-            QStringLiteral("system.cfg"), QStringLiteral("update-signing.key")};
+    return {UpdateNames::record(),
+            UpdateNames::appliedSequence(),
+            UpdateNames::journal(),
+            QLatin1Char('*') + UpdateNames::oldSuffix(),
+            QLatin1Char('*') + UpdateNames::previousSuffix(),
+            QLatin1Char('*') + UpdateNames::keptOldSuffix(),
+            UpdateNames::stagedPrefix() + QLatin1Char('*'),
+            QLatin1Char('*') + UpdateNames::atomicWriteSuffix(),
+            UpdateNames::partialFolder(),
+            UpdateNames::logFolder(),
+            QStringLiteral("system.cfg"),
+            QStringLiteral("update-signing.key")};
 }
 
 ExcludeRules::ExcludeRules(const QStringList &patterns)
@@ -129,7 +151,7 @@ bool scanRelease(const QString &releaseDir, const ExcludeRules &rules, QTextCode
             return false;
         files->append(file);
     }
-    return !findCaseCollision(*files, error);
+    return !findCollision(*files, error);
 }
 
 QByteArray composeList(const QList<ReleaseFile> &files)

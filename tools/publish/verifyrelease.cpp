@@ -10,6 +10,7 @@
 #include "trustmessages.h"
 #include "updatenames.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -21,6 +22,13 @@ constexpr int MaximumFileProblems = 50;
 QString clientSays(const QString &message)
 {
     return QStringLiteral(" (clients report: %1)").arg(message);
+}
+
+// What a client's worker says of a list path it refuses.
+QString clientRefuses(const QString &path)
+{
+    return clientSays(
+        QCoreApplication::translate("CDownloadThread", "更新文件%1路径不合法").arg(path));
 }
 
 // The description as a client checks it; `release` holds its [Release] section when it passes.
@@ -77,6 +85,9 @@ bool checkFile(const QDir &folder, const ManifestEntry &entry, const Sha256List 
     const QString name = QFileInfo(entry.path).fileName();
     if (!isContainedRelativePath(entry.path))
         *problem = QStringLiteral("md5.txt lists \"%1\", which leaves the installation folder");
+    else if (isReservedPath(entry.path))
+        *problem = QStringLiteral("md5.txt lists \"%1\", a name of the updater's own files") +
+                   clientRefuses(entry.path);
     else if (!QFileInfo(path).isFile())
         *problem = QStringLiteral("%1 is missing");
     else if (QFileInfo(path).size() != entry.size)
@@ -109,6 +120,13 @@ void checkFiles(const QDir &folder, const Manifest &manifest, const Sha256List &
             report->problems
                 << QStringLiteral("sha256.txt lists \"%1\", md5.txt does not").arg(it.key());
     }
+    // The clients run on Windows, where letter case is ignored.
+    const QString oldCopy = findOldCopyOfListedPath(manifest.keys(), true);
+    if (!oldCopy.isEmpty() && ++problems <= MaximumFileProblems)
+        report->problems << QStringLiteral("md5.txt lists \"%1\", where the clients keep the "
+                                           "previous version of another listed file")
+                                    .arg(oldCopy) +
+                                clientRefuses(oldCopy);
     if (problems > MaximumFileProblems)
         report->problems << QStringLiteral("... and %1 more").arg(problems - MaximumFileProblems);
     if (manifest.isEmpty())

@@ -1,0 +1,2 @@
+ed25519 DBFD378AE826C54C   AAAA
+rsa x y

@@ -1,0 +1,1 @@
+ed25519 1313ac277b006a4b LdqAkdARuySrxCQZPnXMcnLkUP0hx+FsjyxqDpdkwwwlp1F/TIxCBLYjfDjlncQUm4cmX8csLIVNw0my9V2VAA==
