@@ -64,8 +64,8 @@ bool ApplyTransaction::recoverIn(const QDir &installDir, QString *error)
 {
     // A temporary journal or record of an interrupted write is no part of the installation;
     // one that cannot be removed now is removed by a later run or replaced by a later write.
-    for (const QString &name : {UpdateNames::journal(), UpdateNames::record(),
-                                UpdateNames::appliedSequence()})
+    for (const QString &name :
+         {UpdateNames::journal(), UpdateNames::record(), UpdateNames::appliedSequence()})
         fileops::remove(installDir.absoluteFilePath(name) + fileops::temporarySuffix());
     UpdateJournal journal;
     if (!journal.read(installDir))
@@ -196,9 +196,9 @@ bool ApplyTransaction::finish()
         const QString recordPath = m_installDir.absoluteFilePath(UpdateNames::record());
         if (m_journal.writesRecord && !fileops::writeAtomically(recordPath, m_journal.record))
             return false;
-        if (!m_journal.release.isNull() &&
-            !fileops::writeAtomically(appliedSequencePath(m_installDir),
-                                      appliedSequenceBytes(m_journal.release.sequence())))
+        const VerifiedRelease &release = m_journal.release;
+        if (!release.isNull() &&
+            !writeSequenceRecord(m_installDir, {release.sequence(), release.descriptionSha256()}))
             return false;
     }
     return fileops::remove(UpdateJournal::pathIn(m_installDir)) &&

@@ -45,7 +45,9 @@ struct Interrupted
         return ApplyTransaction::recoverIn(folders.install, &error);
     }
     QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
-    // As a signed release's journal: each file's SHA-256 and the release's Sequence; `other`
+    static QByteArray descriptionSha256() { return sha256Hex("the signed update.ini"); }
+    // As a signed release's journal: each file's SHA-256, the release's Sequence and its
+    // description's digest; `other`
     // lists another digest for that path.
     void sign(qint64 sequence, const QString &other = QString())
     {
@@ -54,7 +56,7 @@ struct Interrupted
             digests.insert(entry.file.path, entry.file.path == other
                                                 ? sha256Hex("something else")
                                                 : sha256Hex("next " + entry.file.path.toUtf8()));
-        journal.release = VerifiedRelease::restored(sequence, digests);
+        journal.release = VerifiedRelease::restored(sequence, descriptionSha256(), digests);
     }
 };
 
@@ -196,7 +198,8 @@ private slots:
         QVERIFY(run.recover());
         QCOMPARE(run.installed("a.txt"), QByteArray("next a.txt"));
         QCOMPARE(run.installed("update_md5.info"), QByteArray("next list"));
-        QCOMPARE(run.installed("update_sequence.info"), QByteArray("7\n"));
+        QCOMPARE(run.installed("update_sequence.info"),
+                 "7 " + Interrupted::descriptionSha256() + "\n");
     }
 
     void aSignedCommitOnceBegunWritesTheSequence()
