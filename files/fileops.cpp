@@ -54,7 +54,9 @@ bool copyFile(const QString &from, const QString &to)
     if (!openSequential(source) ||
         !target.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return false;
-    const bool copied = copyContent(source, target) && target.setPermissions(source.permissions());
+    // By path: a file opened from a native handle has no name to ask.
+    const bool copied =
+        copyContent(source, target) && target.setPermissions(QFile::permissions(from));
     target.close();
     if (!copied)
         remove(to);

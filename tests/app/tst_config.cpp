@@ -2,6 +2,7 @@
 #include "description.h"
 #include "testfiles.h"
 #include "testinstall.h"
+#include "testplatform.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -68,11 +69,8 @@ void TestConfig::relativeExeNameCountsFromProgramFolder()
 void TestConfig::absoluteExeNameIsKept()
 {
     QTemporaryDir app;
-#ifdef Q_OS_WIN
-    const QString absolute = QStringLiteral("D:/host/run.exe");
-#else
-    const QString absolute = QStringLiteral("/opt/host/run");
-#endif
+    const QString absolute =
+        runsOnWindows() ? QStringLiteral("D:/host/run.exe") : QStringLiteral("/opt/host/run");
     writeFile(app.path() + "/system.cfg", "[Update]\nExeName=" + absolute.toUtf8() + '\n');
     QCOMPARE(loadUpdateConfig(app.path()).exePath, absolute);
 }

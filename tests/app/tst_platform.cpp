@@ -1,6 +1,7 @@
 // The updater as a real process on a machine without a display: console and restart mode
 // fall back to the offscreen platform, windowed mode fails at once.
 #include "testinstall.h"
+#include "testplatform.h"
 
 #include <QtTest>
 
@@ -43,9 +44,8 @@ void TestPlatform::windowedModeWithoutDisplayWaitedForEver_data()
 // Its first dialog waited offscreen, where nobody could see it, holding the instance guard.
 void TestPlatform::windowedModeWithoutDisplayWaitedForEver()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Windows always has a display: the windows platform starts without DISPLAY");
-#endif
+    if (runsOnWindows())
+        QSKIP("Windows always has a display: the windows platform starts without DISPLAY");
     QFETCH(QStringList, arguments);
     TestInstall install;
     QVERIFY(install.isValid());

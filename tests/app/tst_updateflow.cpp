@@ -34,10 +34,7 @@ struct Server
         return true;
     }
     QString record() const { return install.appDir() + "/update_md5.info"; }
-    QByteArray log() const
-    {
-        return readFile(install.rootPath() + "/cache/.~log/update.log");
-    }
+    QByteArray log() const { return readFile(install.rootPath() + "/cache/.~log/update.log"); }
     int runWindowed(DriverHarness &harness) const
     {
         return harness.run({"update"}, install.appDir(), install.updaterPath());

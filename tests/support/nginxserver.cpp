@@ -1,49 +1,20 @@
 #include "nginxserver.h"
+#include "nginxserver_p.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
 
-#ifdef Q_OS_WIN
-#include "winehost.h"
-#else
-#include <csignal>
-#include <sys/prctl.h>
-#include <unistd.h>
-#endif
+using namespace nginxserver;
 
 namespace {
 
 const int startAttempts = 3;
-const int listenWaitMs = 5000;
-
-QString nginxProgram()
-{
-#ifdef Q_OS_WIN
-    for (const char *path : {"/usr/sbin/nginx", "/usr/local/sbin/nginx", "/usr/bin/nginx"}) {
-        if (QFileInfo::exists(WineHost::windowsPath(QString::fromLatin1(path))))
-            return QString::fromLatin1(path);
-    }
-    return QString();
-#endif
-    const QString found = QStandardPaths::findExecutable(QStringLiteral("nginx"));
-    if (!found.isEmpty())
-        return found;
-    return QStandardPaths::findExecutable(
-        QStringLiteral("nginx"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
-}
-
-QString readText(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 // nginx writes bytes outside printable ASCII, and the quote, as \xHH in its access log.
 QByteArray unescapeLogText(const QByteArray &text)
@@ -64,20 +35,10 @@ QByteArray unescapeLogText(const QByteArray &text)
 
 } // namespace
 
-void NginxProcess::setupChildProcess()
+QString nginxserver::readText(const QString &path)
 {
-#ifndef Q_OS_WIN
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-#endif
-}
-
-static bool runningAsRoot()
-{
-#ifdef Q_OS_WIN
-    return true; // Wine runs as the Linux user that started it; nginx ignores "user" otherwise
-#else
-    return geteuid() == 0;
-#endif
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
 NginxServer::NginxServer(const QString &root) : m_root(root)
@@ -117,7 +78,7 @@ bool NginxServer::start(QString *error)
     QString &message = error ? *error : ignored;
     if (isRunning())
         return true;
-    const QString program = nginxProgram();
+    const QString program = nginxserver::program();
     if (!m_prefix.isValid() || program.isEmpty()) {
         message = QStringLiteral("no nginx program or prefix folder");
         return false;
@@ -149,7 +110,7 @@ bool NginxServer::writeConfig(QString *error) const
 {
     const QString prefix = serverPath(m_prefix.path());
     QString config = QStringLiteral("daemon off;\nworker_processes 1;\n");
-    if (runningAsRoot())
+    if (workersRunAsRoot())
         config += QStringLiteral("user root root;\n");
     config += QStringLiteral("worker_shutdown_timeout 1s;\n"
                              "pid \"%1/nginx.pid\";\n"
@@ -215,89 +176,6 @@ void NginxServer::stop()
         signal("KILL", 1000);
     m_pid = 0;
 }
-
-#ifndef Q_OS_WIN
-bool NginxServer::launch(QString *error)
-{
-    m_process.start(nginxProgram(),
-                    {QStringLiteral("-p"), m_prefix.path(), QStringLiteral("-c"),
-                     m_prefix.filePath(QStringLiteral("nginx.conf")), QStringLiteral("-e"),
-                     m_prefix.filePath(QStringLiteral("error.log"))});
-    if (!m_process.waitForStarted(listenWaitMs)) {
-        *error = m_process.errorString();
-        return false;
-    }
-    m_pid = m_process.processId();
-    return true;
-}
-
-bool NginxServer::isRunning() const
-{
-    return m_process.state() != QProcess::NotRunning;
-}
-
-void NginxServer::signal(const char *name, int timeoutMs)
-{
-    const QByteArray signalName(name);
-    if (signalName == "KILL") {
-        m_process.kill();
-    } else {
-        ::kill(pid_t(m_pid), signalName == "QUIT" ? SIGQUIT : SIGTERM);
-    }
-    m_process.waitForFinished(timeoutMs);
-}
-
-QString NginxServer::serverPath(const QString &path)
-{
-    return path;
-}
-#else
-bool NginxServer::launch(QString *error)
-{
-    QFile::remove(m_prefix.filePath(QStringLiteral("nginx.pid")));
-    const QString prefix = serverPath(m_prefix.path());
-    if (!WineHost::startDetached(nginxProgram(),
-                                 {QStringLiteral("-p"), prefix, QStringLiteral("-c"),
-                                  prefix + QStringLiteral("/nginx.conf"), QStringLiteral("-e"),
-                                  prefix + QStringLiteral("/error.log")})) {
-        *error = QStringLiteral("nginx could not be started through Wine");
-        return false;
-    }
-    // The master writes its pid file once its configuration is read and its port is bound.
-    const QDeadlineTimer deadline(listenWaitMs);
-    while (m_pid == 0 && !deadline.hasExpired()) {
-        m_pid = readText(m_prefix.filePath(QStringLiteral("nginx.pid"))).trimmed().toLongLong();
-        if (m_pid == 0)
-            QTest::qWait(20);
-    }
-    if (m_pid == 0)
-        *error = QStringLiteral("nginx wrote no pid file: %1")
-                     .arg(readText(m_prefix.filePath(QStringLiteral("error.log"))));
-    return m_pid != 0;
-}
-
-// nginx removes its pid file when it ends.
-bool NginxServer::isRunning() const
-{
-    return m_pid != 0 && QFile::exists(m_prefix.filePath(QStringLiteral("nginx.pid")));
-}
-
-void NginxServer::signal(const char *name, int timeoutMs)
-{
-    WineHost::run(QStringLiteral("/bin/kill"),
-                  {QStringLiteral("-") + QString::fromLatin1(name), QString::number(m_pid)});
-    const QDeadlineTimer deadline(timeoutMs);
-    while (isRunning() && !deadline.hasExpired())
-        QTest::qWait(20);
-    if (QByteArray(name) == "KILL") // a killed master leaves its pid file behind
-        QFile::remove(m_prefix.filePath(QStringLiteral("nginx.pid")));
-}
-
-QString NginxServer::serverPath(const QString &path)
-{
-    return WineHost::unixPath(path);
-}
-#endif
 
 QString NginxServer::url(const QString &path) const
 {

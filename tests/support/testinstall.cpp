@@ -1,6 +1,7 @@
 #include "testinstall.h"
 
 #include "testfiles.h"
+#include "testplatform.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,12 +16,8 @@ namespace {
 
 QString updaterFileName()
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("update.exe");
-#else
-    return TestInstall::windowsBuild().isEmpty() ? QStringLiteral("update")
-                                                 : QStringLiteral("update.exe");
-#endif
+    const bool windows = runsOnWindows() || !TestInstall::windowsBuild().isEmpty();
+    return windows ? QStringLiteral("update.exe") : QStringLiteral("update");
 }
 
 QString builtUpdater()
@@ -122,11 +119,10 @@ bool TestInstall::placeStandInHost(const QString &path)
 
 QString TestInstall::windowsBuild()
 {
-#ifdef Q_OS_WIN
-    return QString();
-#else
+    // The Windows build of a test runs its own programs as they are.
+    if (runsOnWindows())
+        return QString();
     return qEnvironmentVariable("UPDATE_WINDOWS_BUILD");
-#endif
 }
 
 void TestInstall::setUpProgram(QProcess *process, const QString &program,
