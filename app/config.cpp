@@ -7,6 +7,45 @@
 #include <QRegularExpression>
 #include <QSettings>
 
+namespace {
+
+// The keys of system.cfg, matched without regard to case as QSettings does on Windows: on
+// other platforms it compares INI keys exactly, and a "publickey" would be silently unread.
+// The spelling as documented wins over another one of the same key.
+class ConfigKeys
+{
+public:
+    explicit ConfigKeys(const QSettings &settings)
+        : m_settings(settings), m_keys(settings.allKeys())
+    {}
+
+    bool contains(const QString &key) const { return !stored(key).isNull(); }
+    QVariant value(const QString &key, const QVariant &fallback = QVariant()) const
+    {
+        const QString found = stored(key);
+        return found.isNull() ? fallback : m_settings.value(found);
+    }
+
+private:
+    // The key of section "Update" as the file spells it; null when there is none.
+    QString stored(const QString &key) const
+    {
+        const QString wanted = QStringLiteral("Update/") + key;
+        if (m_keys.contains(wanted))
+            return wanted;
+        for (const QString &candidate : m_keys) {
+            if (candidate.compare(wanted, Qt::CaseInsensitive) == 0)
+                return candidate;
+        }
+        return QString();
+    }
+
+    const QSettings &m_settings;
+    QStringList m_keys;
+};
+
+} // namespace
+
 QString defaultCacheFolderName()
 {
     return fileops::executableSuffix().isEmpty() ? QStringLiteral("update-cache")
@@ -17,9 +56,9 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
 {
     UpdateConfig config;
     config.appDir = QDir(appDir);
-    QSettings settings(config.appDir.absoluteFilePath(QStringLiteral("system.cfg")),
-                       QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("Update"));
+    const QSettings file(config.appDir.absoluteFilePath(QStringLiteral("system.cfg")),
+                         QSettings::IniFormat);
+    const ConfigKeys settings(file);
     config.url = settings.value(QStringLiteral("URL")).toString();
     config.downloadUrl = settings.value(QStringLiteral("DownLoadUrl")).toString();
     config.installDir = config.appDir;

@@ -160,8 +160,7 @@ void UpdateDriver::recordNothingToDo(const Attempt &attempt)
                              attempt.fetched.list);
     const VerifiedRelease &release = attempt.fetched.release;
     if (!release.isNull())
-        fileops::writeAtomically(appliedSequencePath(m_config.installDir),
-                                 appliedSequenceBytes(release.sequence()));
+        writeSequenceRecord(m_config.installDir, {release.sequence(), release.descriptionSha256()});
 }
 
 // The worker records the list itself as the last step of its commit.

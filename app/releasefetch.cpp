@@ -10,6 +10,15 @@
 #include <QFile>
 #include <QUrl>
 
+namespace {
+
+// The most bytes taken of each file before the release's files: enough for any real
+// description and signature, and for a list of 100,000 files (about 6 MiB) ten times over.
+constexpr qint64 DescriptionLimit = 1024 * 1024;
+constexpr qint64 ListLimit = 64 * 1024 * 1024;
+
+} // namespace
+
 ReleaseFetch::ReleaseFetch(QNetworkAccessManager *manager, const UpdateConfig &config,
                            int timeoutSeconds)
     : m_manager(manager), m_config(config), m_timeoutSeconds(timeoutSeconds)
@@ -33,19 +42,21 @@ bool ReleaseFetch::configure(QString *error)
 }
 
 // A signed description's signature must verify its exact bytes before they are stored, and
-// its [Release] section (neither older than the release applied here nor expired) is read
-// from those bytes.
+// its [Release] section (not below the floor, the floor's own bytes at its Sequence, not
+// expired) is read from those bytes, never from the stored copy.
 bool ReleaseFetch::fetchDescription(FetchedRelease *fetched, QString *error)
 {
     QByteArray body;
     QString transferError;
-    if (!fetch(UpdateNames::descriptionUrl(m_config.url), &body, &transferError)) {
+    if (!fetch(UpdateNames::descriptionUrl(m_config.url), DescriptionLimit, &body,
+               &transferError)) {
         *error = QObject::tr("下载升级描述文件失败:%1").arg(transferError);
         return false;
     }
     if (isSigned()) {
         QByteArray signature;
-        if (!fetch(UpdateNames::signatureUrl(m_config.url), &signature, &transferError)) {
+        if (!fetch(UpdateNames::signatureUrl(m_config.url), DescriptionLimit, &signature,
+                   &transferError)) {
             *error = TrustMessages::signatureFetchFailed(transferError);
             return false;
         }
@@ -57,10 +68,11 @@ bool ReleaseFetch::fetchDescription(FetchedRelease *fetched, QString *error)
         return false;
     if (isSigned()) {
         if (!ReleaseVerifier::checkRelease(body, m_config.url,
-                                           readAppliedSequence(m_config.installDir),
+                                           readSequenceRecord(m_config.installDir),
                                            &fetched->release, error))
             return false;
         qCInfo(lcCheck, "update.ini: Sequence %lld accepted", fetched->release.sequence());
+        recordSeen(fetched->release);
         fetched->description = fetched->release.description();
     } else {
         fetched->description = readUpdateDescription(
@@ -71,6 +83,17 @@ bool ReleaseFetch::fetchDescription(FetchedRelease *fetched, QString *error)
            qUtf8Printable(fetched->description.version),
            fetched->description.updateType != 0 ? "forced" : "optional");
     return true;
+}
+
+// A verified Sequence is the floor from now on, whether or not its files arrive: a release
+// seen once is never traded for an older one, nor for other bytes under its number.
+void ReleaseFetch::recordSeen(const VerifiedRelease &release) const
+{
+    // Not checked beyond the log: the floor only ever protects, and the commit of the update
+    // writes it again and fails if it cannot.
+    if (!writeSequenceRecord(m_config.installDir,
+                             {release.sequence(), release.descriptionSha256()}))
+        qCInfo(lcCheck, "update.ini: Sequence %lld could not be recorded", release.sequence());
 }
 
 // Not written through the file layer: the stored copy is the server's text as received.
@@ -90,7 +113,7 @@ bool ReleaseFetch::storeDescription(const QByteArray &body, QString *error) cons
 bool ReleaseFetch::fetchLists(FetchedRelease *fetched, QString *error)
 {
     QString transferError;
-    if (!fetch(fetched->description.listUrl, &fetched->list, &transferError)) {
+    if (!fetch(fetched->description.listUrl, ListLimit, &fetched->list, &transferError)) {
         *error = QObject::tr("下载更新列表文件失败:%1").arg(transferError);
         return false;
     }
@@ -104,7 +127,7 @@ bool ReleaseFetch::verifyLists(FetchedRelease *fetched, QString *error)
         return false;
     QByteArray sha256List;
     QString transferError;
-    if (!fetch(UpdateNames::sha256ListUrl(fetched->description.baseUrl), &sha256List,
+    if (!fetch(UpdateNames::sha256ListUrl(fetched->description.baseUrl), ListLimit, &sha256List,
                &transferError)) {
         *error = TrustMessages::sha256ListFetchFailed(transferError);
         return false;
@@ -115,9 +138,9 @@ bool ReleaseFetch::verifyLists(FetchedRelease *fetched, QString *error)
     return true;
 }
 
-bool ReleaseFetch::fetch(const QString &address, QByteArray *body, QString *error)
+bool ReleaseFetch::fetch(const QString &address, qint64 limit, QByteArray *body, QString *error)
 {
     return sendHttpRequest(m_manager, QUrl(address), body, error, m_timeoutSeconds, {},
                            QByteArrayLiteral("GET"), {}, nullptr,
-                           m_sslConfiguration ? &*m_sslConfiguration : nullptr);
+                           m_sslConfiguration ? &*m_sslConfiguration : nullptr, limit);
 }

@@ -23,6 +23,7 @@ struct FetchedRelease
 // The requests of an attempt before its files: update.ini (stored in the cache folder) and
 // md5.txt, and for a signed release update.ini.sig and sha256.txt with their checks. Without
 // "PublicKey" and "CaFile" in system.cfg no check runs and no extra request is made. Each
+// file is bounded in size (update.ini and update.ini.sig 1 MiB, the lists 64 MiB). Each
 // failure is the message the user sees.
 class ReleaseFetch
 {
@@ -44,7 +45,9 @@ private:
     bool isSigned() const { return m_verifier.has_value(); }
     bool storeDescription(const QByteArray &body, QString *error) const;
     bool verifyLists(FetchedRelease *fetched, QString *error);
-    bool fetch(const QString &address, QByteArray *body, QString *error);
+    void recordSeen(const VerifiedRelease &release) const;
+    // At most `limit` bytes are taken; a longer file fails with its own message.
+    bool fetch(const QString &address, qint64 limit, QByteArray *body, QString *error);
 
     QNetworkAccessManager *m_manager;
     const UpdateConfig &m_config;

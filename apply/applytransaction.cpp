@@ -231,9 +231,9 @@ bool ApplyTransaction::finish()
         const QString recordPath = m_installDir.absoluteFilePath(UpdateNames::record());
         if (m_journal.writesRecord && !fileops::writeAtomically(recordPath, m_journal.record))
             return false;
-        if (!m_journal.release.isNull() &&
-            !fileops::writeAtomically(appliedSequencePath(m_installDir),
-                                      appliedSequenceBytes(m_journal.release.sequence())))
+        const VerifiedRelease &release = m_journal.release;
+        if (!release.isNull() &&
+            !writeSequenceRecord(m_installDir, {release.sequence(), release.descriptionSha256()}))
             return false;
     }
     return fileops::remove(UpdateJournal::pathIn(m_installDir)) &&

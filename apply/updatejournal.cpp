@@ -189,8 +189,11 @@ QByteArray UpdateJournal::toJson() const
     object.insert(QStringLiteral("entries"), list);
     if (writesRecord)
         object.insert(QStringLiteral("record"), QString::fromLatin1(record.toBase64()));
-    if (!release.isNull())
+    if (!release.isNull()) {
         object.insert(QStringLiteral("sequence"), QString::number(release.sequence()));
+        object.insert(QStringLiteral("descriptionSha256"),
+                      QString::fromLatin1(release.descriptionSha256()));
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -212,8 +215,11 @@ bool UpdateJournal::fromJson(const QByteArray &json)
     const QJsonArray list = object.value(QStringLiteral("entries")).toArray();
     for (const QJsonValue &value : list)
         entries.append(entryFromJson(value.toObject(), &digests, &ok));
-    // Absent in the journal of an unsigned release.
+    // Absent in the journal of an unsigned release; the digest also in one of an older updater.
     const qint64 sequence = object.value(QStringLiteral("sequence")).toString().toLongLong();
-    release = sequence > 0 ? VerifiedRelease::restored(sequence, digests) : VerifiedRelease();
+    const QByteArray descriptionSha256 =
+        object.value(QStringLiteral("descriptionSha256")).toString().toLatin1();
+    release = sequence > 0 ? VerifiedRelease::restored(sequence, descriptionSha256, digests)
+                           : VerifiedRelease();
     return ok && QDir::isAbsolutePath(cachePath);
 }

@@ -126,8 +126,10 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
 {
     const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
     QNetworkRequest request(url);
+    // With a pinned authority the files must stay on TLS: Qt refuses https to http then.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+                         m_options.sslConfiguration ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                                    : QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setTransferTimeout(m_options.transferTimeoutMs);
     if (m_options.sslConfiguration)
         request.setSslConfiguration(*m_options.sslConfiguration);

@@ -81,8 +81,12 @@ void FileTransfer::send()
     m_reply->setReadBufferSize(m_readBufferBytes);
     m_tlsErrors.watch(m_reply);
     QNetworkReply *reply = m_reply;
-    // Every redirect is accepted, to the same or another host; Qt's hop limit applies.
-    connect(reply, &QNetworkReply::redirected, reply, [reply] { emit reply->redirectAllowed(); });
+    // Every redirect is accepted, to the same or another host; Qt's hop limit applies. Under
+    // any other policy Qt decides alone.
+    if (m_request.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt() ==
+        QNetworkRequest::UserVerifiedRedirectPolicy)
+        connect(reply, &QNetworkReply::redirected, reply,
+                [reply] { emit reply->redirectAllowed(); });
     connect(reply, &QNetworkReply::downloadProgress, this, &FileTransfer::onDownloadProgress);
     connect(reply, &QNetworkReply::readyRead, this, &FileTransfer::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &FileTransfer::onFinished);

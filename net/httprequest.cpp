@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <climits>
+#include <optional>
 
 namespace {
 
@@ -52,13 +53,97 @@ bool matchesAnnouncedLength(const QNetworkReply *reply, const QByteArray &body)
     return announced.toLongLong() == body.size();
 }
 
+// The body of a reply with a limit, read as it arrives so that the reply never holds more
+// than its read buffer. Only a 200's body is kept: an error page is dropped unread.
+class BoundedBody
+{
+public:
+    static constexpr qint64 ReadBufferBytes = 1024 * 1024;
+
+    BoundedBody(QNetworkReply *reply, qint64 maxBytes) : m_reply(reply), m_maxBytes(maxBytes)
+    {
+        reply->setReadBufferSize(ReadBufferBytes);
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, &m_context, [this] {
+            const QVariant announced = m_reply->header(QNetworkRequest::ContentLengthHeader);
+            if (isOk() && announced.isValid() && announced.toLongLong() > m_maxBytes)
+                refuse();
+        });
+        QObject::connect(reply, &QNetworkReply::readyRead, &m_context, [this] { take(); });
+    }
+
+    bool exceeded() const { return m_exceeded; }
+    qint64 maxBytes() const { return m_maxBytes; }
+    // Everything received, once the reply has finished.
+    QByteArray body()
+    {
+        take();
+        return m_body;
+    }
+
+private:
+    bool isOk() const
+    {
+        return m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    }
+    void take()
+    {
+        if (m_exceeded || !isOk()) {
+            m_reply->skip(m_reply->bytesAvailable());
+            return;
+        }
+        if (m_body.size() + m_reply->bytesAvailable() > m_maxBytes)
+            refuse();
+        else
+            m_body += m_reply->read(m_reply->bytesAvailable());
+    }
+    void refuse()
+    {
+        m_exceeded = true;
+        m_body.clear();
+        qCInfo(lcNet, "%s: longer than %lld bytes, refused",
+               qUtf8Printable(m_reply->url().fileName()), m_maxBytes);
+        m_reply->abort();
+    }
+
+    QNetworkReply *m_reply;
+    qint64 m_maxBytes;
+    QByteArray m_body;
+    bool m_exceeded = false;
+    QObject m_context; // the connections end with the body
+};
+
+// A finished reply: true with its body, or false with the message.
+bool takeFinishedReply(QNetworkReply *reply, BoundedBody *bounded, const TlsErrorLog &tlsErrors,
+                       QByteArray *body, QString *errorMessage)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // A 200 whose transfer broke off (short body, lost connection) is no success.
+    const bool transferred = status == 200 && reply->error() == QNetworkReply::NoError;
+    if (transferred)
+        *body = bounded ? bounded->body() : reply->readAll();
+    if (bounded && bounded->exceeded()) {
+        *errorMessage = tooLargeMessage(bounded->maxBytes());
+        return false;
+    }
+    if (transferred && matchesAnnouncedLength(reply, *body))
+        return true;
+    *errorMessage =
+        transferred ? QObject::tr("数据不完整") : tlsErrors.explain(reply->errorString());
+    return false;
+}
+
 } // namespace
+
+QString tooLargeMessage(qint64 maxBodyBytes)
+{
+    return QObject::tr("文件超过%1字节的上限").arg(maxBodyBytes);
+}
 
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
                      QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
-                     const QSslConfiguration *sslConfiguration)
+                     const QSslConfiguration *sslConfiguration, qint64 maxBodyBytes)
 {
     QNetworkRequest request(requestUrl);
     if (sslConfiguration)
@@ -74,6 +159,9 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
 
     TlsErrorLog tlsErrors;
     tlsErrors.watch(reply);
+    std::optional<BoundedBody> bounded;
+    if (maxBodyBytes >= 0)
+        bounded.emplace(reply, maxBodyBytes);
     qCInfo(lcNet, "%s %s", verb.constData(), qUtf8Printable(requestUrl.toString()));
     const bool finished = waitForReply(reply, timeoutSeconds);
     bool succeeded = false;
@@ -82,18 +170,12 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
         reply->abort();
         *errorMessage = QObject::tr("网络超时");
     } else {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        // A 200 whose transfer broke off (short body, lost connection) is no success.
-        const bool transferred = status == 200 && reply->error() == QNetworkReply::NoError;
-        const QByteArray body = transferred ? reply->readAll() : QByteArray();
-        succeeded = transferred && matchesAnnouncedLength(reply, body);
+        QByteArray body;
+        succeeded =
+            takeFinishedReply(reply, bounded ? &*bounded : nullptr, tlsErrors, &body, errorMessage);
         if (succeeded) {
             storeReplyHeaders(reply, replyHeaders);
             *replyBody = body;
-        } else if (transferred) {
-            *errorMessage = QObject::tr("数据不完整");
-        } else {
-            *errorMessage = tlsErrors.explain(reply->errorString());
         }
     }
     qCInfo(lcNet, "%s: %s", qUtf8Printable(requestUrl.fileName()),

@@ -13,9 +13,14 @@ class QSslConfiguration;
 // True only for a reply that finished without a transfer error and with status 200;
 // `replyBody` is written only then, `errorMessage` only on failure; a refused server
 // certificate adds Qt's reasons to the message. A given `sslConfiguration` goes on the
-// request (see tlsconfig.h); without one Qt's defaults apply.
+// request (see tlsconfig.h); without one Qt's defaults apply. With `maxBodyBytes` (0 or more)
+// a body longer than that fails (tooLargeMessage) before more is read: an announced length
+// above it at once, otherwise at the byte past it.
 bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray *replyBody,
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
                      QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
-                     const QSslConfiguration *sslConfiguration = nullptr);
+                     const QSslConfiguration *sslConfiguration = nullptr, qint64 maxBodyBytes = -1);
+
+// "文件超过%1字节的上限": the body is longer than `maxBodyBytes`.
+QString tooLargeMessage(qint64 maxBodyBytes);

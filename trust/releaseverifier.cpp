@@ -1,5 +1,6 @@
 #include "releaseverifier.h"
 
+#include "sha256.h"
 #include "signaturefile.h"
 #include "trustmessages.h"
 
@@ -15,13 +16,25 @@ bool failWith(const QString &message, QString *error)
     return false;
 }
 
-bool checkSection(const ReleaseSection &section, qint64 floorSequence, const QDateTime &now,
-                  QString *error)
+// A Sequence names one description: the same Sequence with other bytes is a second release
+// slipped in under a number the client has already seen.
+bool checkSequence(const ReleaseSection &section, const QByteArray &description,
+                   const SequenceRecord &floor, QString *error)
 {
     if (!section.hasSequence())
         return failWith(TrustMessages::sequenceMissing(), error);
-    if (section.sequence < floorSequence)
-        return failWith(TrustMessages::sequenceRollback(section.sequence, floorSequence), error);
+    if (section.sequence < floor.sequence)
+        return failWith(TrustMessages::sequenceRollback(section.sequence, floor.sequence), error);
+    // In two steps: written as one condition, the MinGW build (-O3) accepted other bytes.
+    const bool sameBytes = floor.descriptionSha256.isEmpty() ||
+                           sha256Hex(description) == floor.descriptionSha256.toLower();
+    if (section.sequence == floor.sequence && !sameBytes)
+        return failWith(TrustMessages::sequenceReused(section.sequence), error);
+    return true;
+}
+
+bool checkExpiry(const ReleaseSection &section, const QDateTime &now, QString *error)
+{
     if (!section.hasExpiry())
         return true;
     if (!section.expires.isValid())
@@ -56,11 +69,11 @@ bool ReleaseVerifier::setPublicKeys(const QStringList &configValues, QString *er
 
 bool ReleaseVerifier::verifyDescription(const QByteArray &description,
                                         const QByteArray &signatureFile, const QString &url,
-                                        qint64 floorSequence, VerifiedRelease *release,
+                                        const SequenceRecord &floor, VerifiedRelease *release,
                                         QString *error, const QDateTime &now) const
 {
     return checkSignature(description, signatureFile, error) &&
-           checkRelease(description, url, floorSequence, release, error, now);
+           checkRelease(description, url, floor, release, error, now);
 }
 
 bool ReleaseVerifier::checkSignature(const QByteArray &description, const QByteArray &signatureFile,
@@ -82,8 +95,8 @@ bool ReleaseVerifier::checkSignature(const QByteArray &description, const QByteA
 // QSettings reads only files: the verified bytes go into a temporary file of this user's own
 // (the cache's copy could be replaced by another local writer between the check and the read).
 bool ReleaseVerifier::checkRelease(const QByteArray &description, const QString &url,
-                                   qint64 floorSequence, VerifiedRelease *release, QString *error,
-                                   const QDateTime &now)
+                                   const SequenceRecord &floor, VerifiedRelease *release,
+                                   QString *error, const QDateTime &now)
 {
     QTemporaryFile copy;
     if (!copy.open() || copy.write(description) != description.size() || !copy.flush())
@@ -92,7 +105,7 @@ bool ReleaseVerifier::checkRelease(const QByteArray &description, const QString 
                         error);
     const QSettings ini(copy.fileName(), QSettings::IniFormat);
     const ReleaseSection section = readReleaseSection(ini);
-    if (!checkSection(section, floorSequence, now, error))
+    if (!checkSequence(section, description, floor, error) || !checkExpiry(section, now, error))
         return false;
     *release = VerifiedRelease::described(readUpdateDescription(ini, url), description, section);
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "appliedsequence.h"
 #include "ed25519key.h"
 #include "verifiedrelease.h"
 
@@ -23,8 +24,8 @@ public:
     // A line of `signatureFile` of a configured key verifies the exact bytes `description`,
     // and checkRelease accepts them: `release` then holds what they say.
     bool verifyDescription(const QByteArray &description, const QByteArray &signatureFile,
-                           const QString &url, qint64 floorSequence, VerifiedRelease *release,
-                           QString *error,
+                           const QString &url, const SequenceRecord &floor,
+                           VerifiedRelease *release, QString *error,
                            const QDateTime &now = QDateTime::currentDateTimeUtc()) const;
 
     // The two halves of verifyDescription, for a tool that reports every problem.
@@ -32,10 +33,11 @@ public:
                         QString *error) const;
     // Parses `description` once, from a private copy that nobody else can write: the
     // description with its addresses below `url`, and the [Release] section, whose Sequence
-    // must be present and not lower than `floorSequence`, and whose Expires (if any) must be
-    // well formed and later than `now`.
+    // must be present and not lower than the floor's (the same only for the very bytes the
+    // floor recorded, when it recorded them), and whose Expires (if any) must be well formed
+    // and later than `now`.
     static bool checkRelease(const QByteArray &description, const QString &url,
-                             qint64 floorSequence, VerifiedRelease *release, QString *error,
+                             const SequenceRecord &floor, VerifiedRelease *release, QString *error,
                              const QDateTime &now = QDateTime::currentDateTimeUtc());
 
 private:

@@ -37,6 +37,11 @@ QString TrustMessages::sequenceRollback(qint64 sequence, qint64 applied)
         .arg(applied);
 }
 
+QString TrustMessages::sequenceReused(qint64 sequence)
+{
+    return tr("升级描述文件的发布序号%1已用于内容不同的升级描述，文件可能被篡改").arg(sequence);
+}
+
 QString TrustMessages::expiresInvalid(const QString &text)
 {
     return tr("升级描述文件的有效期%1不合法").arg(text);

@@ -17,6 +17,7 @@ public:
     static QString unknownKey();
     static QString sequenceMissing();
     static QString sequenceRollback(qint64 sequence, qint64 applied);
+    static QString sequenceReused(qint64 sequence);
     static QString expiresInvalid(const QString &text);
     static QString expired(const QString &when);
     static QString md5ListMismatch();

@@ -8,6 +8,7 @@ struct VerifiedRelease::Data
 {
     UpdateDescription description;
     QByteArray descriptionBytes;
+    QByteArray descriptionSha256;
     ReleaseSection section;
     Sha256List files; // the SHA-256 hex as listed, by list path
 };
@@ -21,6 +22,7 @@ VerifiedRelease VerifiedRelease::described(const UpdateDescription &description,
     auto data = std::make_shared<Data>();
     data->description = description;
     data->descriptionBytes = descriptionBytes;
+    data->descriptionSha256 = sha256Hex(descriptionBytes);
     data->section = section;
     return VerifiedRelease(std::move(data));
 }
@@ -39,6 +41,11 @@ UpdateDescription VerifiedRelease::description() const
 QByteArray VerifiedRelease::descriptionBytes() const
 {
     return data().descriptionBytes;
+}
+
+QByteArray VerifiedRelease::descriptionSha256() const
+{
+    return data().descriptionSha256;
 }
 
 ReleaseSection VerifiedRelease::section() const
@@ -102,10 +109,12 @@ bool VerifiedRelease::checkFile(const QString &path, const QByteArray &sha256Hex
     return true;
 }
 
-VerifiedRelease VerifiedRelease::restored(qint64 sequence, const Sha256List &digests)
+VerifiedRelease VerifiedRelease::restored(qint64 sequence, const QByteArray &descriptionSha256,
+                                          const Sha256List &digests)
 {
     auto restored = std::make_shared<Data>();
     restored->section.sequence = sequence;
+    restored->descriptionSha256 = descriptionSha256;
     restored->files = digests;
     return VerifiedRelease(std::move(restored));
 }

@@ -23,6 +23,8 @@ public:
 
     UpdateDescription description() const;
     QByteArray descriptionBytes() const;
+    // The SHA-256 hex of those bytes, recorded with the Sequence (empty when not known).
+    QByteArray descriptionSha256() const;
     ReleaseSection section() const;
     qint64 sequence() const;
 
@@ -40,8 +42,10 @@ public:
     // case) against sha256.txt; false with the message the user sees.
     bool checkFile(const QString &path, const QByteArray &sha256Hex, QString *error) const;
 
-    // The part of a release that an update's journal records: the Sequence and the digests.
-    static VerifiedRelease restored(qint64 sequence, const Sha256List &digests);
+    // The part of a release that an update's journal records: the Sequence, the description's
+    // digest and the files' digests.
+    static VerifiedRelease restored(qint64 sequence, const QByteArray &descriptionSha256,
+                                    const Sha256List &digests);
 
 private:
     friend class ReleaseVerifier;

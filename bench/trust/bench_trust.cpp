@@ -60,10 +60,12 @@ int timeChecks(int lines)
     const double signature = microseconds(
         200, [&] { ok = verifier.checkSignature(description, signatures, &error) && ok; });
     const double release = microseconds(200, [&] {
-        ok = ReleaseVerifier::checkRelease(description, QString(), 6, &described, &error) && ok;
+        ok = ReleaseVerifier::checkRelease(description, QString(), SequenceRecord{6, {}},
+                                           &described, &error) &&
+             ok;
     });
-    const double list = microseconds(
-        5, [&] { ok = described.withSha256List(shaList, &complete, &error) && ok; });
+    const double list =
+        microseconds(5, [&] { ok = described.withSha256List(shaList, &complete, &error) && ok; });
     const QString path = QStringLiteral("bin/file%1.dll").arg(lines / 2);
     const QByteArray hex = sha256Hex(QByteArray::number(lines / 2));
     const double lookup =

@@ -24,6 +24,8 @@ private slots:
     void description();
     void connections_data();
     void connections();
+    void keysIgnoreLetterCase_data();
+    void keysIgnoreLetterCase();
 };
 
 void TestConfig::missingFileGivesDefaults()
@@ -180,6 +182,47 @@ void TestConfig::connections()
     QTemporaryDir app;
     writeFile(app.path() + "/system.cfg", "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
     QCOMPARE(loadUpdateConfig(app.path()).connections, connections);
+}
+
+// As QSettings reads them on Windows: a "publickey" must never turn the checks off elsewhere.
+void TestConfig::keysIgnoreLetterCase_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    const QByteArray values[] = {"http://h/", "http://d/", "/c", "/e", "K1,K2", "/ca.pem", "3"};
+    const auto config = [&values](const QByteArray &section, const QList<QByteArray> &keys) {
+        QByteArray text = "[" + section + "]\n";
+        for (int i = 0; i < keys.size(); ++i)
+            text += keys.at(i) + "=" + values[i] + "\n";
+        return text;
+    };
+    QTest::newRow("as documented") << config(
+        "Update", {"URL", "DownLoadUrl", "Cache", "ExeName", "PublicKey", "CaFile", "Connections"});
+    QTest::newRow("lower case") << config(
+        "update", {"url", "downloadurl", "cache", "exename", "publickey", "cafile", "connections"});
+    QTest::newRow("capitals") << config(
+        "UPDATE", {"URL", "DOWNLOADURL", "CACHE", "EXENAME", "PUBLICKEY", "CAFILE", "CONNECTIONS"});
+    QTest::newRow("documented spelling after another")
+        << "[Update]\nurl=http://other/\npublickey=OTHER\n" +
+               config("Update", {"URL", "DownLoadUrl", "Cache", "ExeName", "PublicKey", "CaFile",
+                                 "Connections"})
+                   .mid(9);
+}
+
+void TestConfig::keysIgnoreLetterCase()
+{
+    QFETCH(QByteArray, text);
+    QTemporaryDir app;
+    writeFile(app.path() + "/system.cfg", text);
+    const UpdateConfig config = loadUpdateConfig(app.path());
+    QCOMPARE(config.url, QStringLiteral("http://h/"));
+    QCOMPARE(config.downloadUrl, QStringLiteral("http://d/"));
+    QCOMPARE(config.cacheDir.path(), QStringLiteral("/c"));
+    QCOMPARE(config.exePath, QDir(app.path()).absoluteFilePath(QStringLiteral("/e")));
+    QVERIFY(config.hasPublicKey);
+    QCOMPARE(config.publicKeys, (QStringList{QStringLiteral("K1"), QStringLiteral("K2")}));
+    QVERIFY(config.hasCaFile);
+    QCOMPARE(config.caFile, QDir(app.path()).absoluteFilePath("/ca.pem"));
+    QCOMPARE(config.connections, 3);
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

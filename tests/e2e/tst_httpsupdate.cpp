@@ -29,9 +29,12 @@ private slots:
     void refusesCertificateItCannotVerify();
     void unusableCaFileIsAConfigurationError_data();
     void unusableCaFileIsAConfigurationError();
+    void redirectToPlainHttpIsRefused_data();
+    void redirectToPlainHttpIsRefused();
 
 private:
-    // nginx with TLS on a port of its own, its certificate from `serverCertificate`.
+    // nginx with TLS on a port of its own, its certificate from `serverCertificate`, and
+    // `directives` in its server block.
     void serve(const QString &serverCertificate);
     QString httpsUrl() const { return QStringLiteral("https://127.0.0.1:%1/").arg(m_tlsPort); }
     // The authority's certificate copied into the program's folder as `relative`.
@@ -152,6 +155,55 @@ void TestHttpsUpdate::unusableCaFileIsAConfigurationError()
     QByteArray differences;
     QVERIFY2(installUnchanged(&differences), differences.constData());
     QCOMPARE(requestCount(), 0);
+}
+
+void TestHttpsUpdate::redirectToPlainHttpIsRefused_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("message"); // empty: the release is applied
+    QTest::newRow("https to http")
+        << "http"
+        << QCoreApplication::translate("CDownloadThread", "下载更新文件%1网络错误：%2-%3")
+               .arg(QStringLiteral("a.dll"))
+               .arg(302)
+               .arg(QStringLiteral("Insecure redirect"));
+    QTest::newRow("https to https") << "https" << QString();
+}
+
+// Regression: with "CaFile" a file redirected from https to plain http was followed. The
+// same nginx serves the root in plain HTTP on its first port and with TLS on another.
+void TestHttpsUpdate::redirectToPlainHttpIsRefused()
+{
+    QFETCH(QString, scheme);
+    QFETCH(QString, message);
+    serve(QStringLiteral("server"));
+    // Started again on the same ports, now that both are known.
+    m_server->stop();
+    const quint16 port = scheme == QLatin1String("https") ? m_tlsPort : m_server->port();
+    m_server->setServerDirectives(
+        m_tls.listenDirectives(m_tlsPort, QStringLiteral("server")) +
+        QStringLiteral(
+            "        location = /v1/a.dll { return 302 %1://127.0.0.1:%2/moved/a.dll; }\n")
+            .arg(scheme)
+            .arg(port));
+    QVERIFY(m_server->start());
+    placeAuthority(QStringLiteral("test-ca"), QStringLiteral("ca.pem"));
+    configure(QString(), httpsUrl(), QStringLiteral("ca.pem"));
+    QVERIFY(publish(QStringLiteral("v1"), V1, {}));
+    QVERIFY(writeFile(root(), QStringLiteral("moved/a.dll"), V1.value("a.dll")));
+    QVERIFY(snapshotInstall());
+    const UpdaterRun run = runConsole();
+    if (message.isEmpty()) {
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(installDir() + QStringLiteral("/a.dll")), V1.value("a.dll"));
+        QTRY_COMPARE(m_install->hostStarts().size(), 1);
+        return;
+    }
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(lastError(run), message);
+    QByteArray differences;
+    QVERIFY2(installUnchanged(&differences), differences.constData());
+    QVERIFY(!requestsSince(0).contains(QStringLiteral("/moved/a.dll")));
 }
 
 QTEST_GUILESS_MAIN(TestHttpsUpdate)

@@ -2,6 +2,7 @@
 // client with "PublicKey" accepts, what it refuses, and that a refusal changes nothing.
 #include "signedreleasefixture.h"
 
+#include "sha256.h"
 #include "trustmessages.h"
 
 #include <QFile>
@@ -17,6 +18,10 @@ const SignedReleaseFixture::Files V1{{QStringLiteral("a.dll"), "library one"},
 const SignedReleaseFixture::Files V2{{QStringLiteral("a.dll"), "library two, longer"},
                                      {QStringLiteral("data/b.dat"), QByteArray(70000, 'b')},
                                      {QStringLiteral("c.txt"), "added in two"}};
+const SignedReleaseFixture::Files V3{{QStringLiteral("a.dll"), "library three"},
+                                     {QStringLiteral("data/b.dat"), QByteArray(70000, 'b')},
+                                     {QStringLiteral("c.txt"), "added in two"}};
+const QString SequenceRecord = QStringLiteral("update_sequence.info");
 
 // The client's own files: never part of a release.
 const QStringList ClientOnly{
@@ -48,6 +53,7 @@ private slots:
     void signedUpdateApplies();
     void tamperingIsRefused_data();
     void tamperingIsRefused();
+    void rollbackIsRefused_data();
     void rollbackIsRefused();
     void expiredReleaseIsRefused();
     void clientWithoutKeyUpdatesAsBefore();
@@ -61,9 +67,20 @@ private:
     // v1 signed by "a" applied, v2 signed by "a" published, the installation copied.
     void applyV1ThenPublishV2();
     void tamper(const QString &how);
+    // `seen`: the served description verified before the refusal and is the floor now.
     void expectRefusal(const UpdaterRun &run, const QString &message, int requestsBefore,
-                       const QStringList &requests);
+                       const QStringList &requests, bool seen = false);
     QByteArray served(const QString &relative) const { return readFile(root() + '/' + relative); }
+    // The record of the description served now: its Sequence and the digest of its bytes.
+    QByteArray recordOfServed(qint64 sequence) const
+    {
+        return QByteArray::number(sequence) + ' ' + sha256Hex(served("update.ini")) + '\n';
+    }
+    // update.ini and update.ini.sig as served now, kept as `name` to be served again later.
+    void keepDescription(const QString &name);
+    void serveKept(const QString &name);
+    // Sequence 3 published with its a.dll missing on the server, and a run that fails on it.
+    void seeSequence3Fail();
 };
 
 void TestSignedUpdate::applyV1ThenPublishV2()
@@ -79,13 +96,15 @@ void TestSignedUpdate::applyV1ThenPublishV2()
 }
 
 void TestSignedUpdate::expectRefusal(const UpdaterRun &run, const QString &message,
-                                     int requestsBefore, const QStringList &requests)
+                                     int requestsBefore, const QStringList &requests, bool seen)
 {
     QVERIFY2(run.finished, run.errors.constData());
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(lastError(run), message);
     QByteArray differences;
-    QVERIFY2(installUnchanged(&differences), differences.constData());
+    QVERIFY2(installUnchanged(&differences, {SequenceRecord}), differences.constData());
+    QCOMPARE(readFile(installDir() + '/' + SequenceRecord),
+             seen ? recordOfServed(2) : readFile(path("install-before/") + SequenceRecord));
     m_server->waitForRequests(requestsBefore + requests.size());
     QCOMPARE(requestsSince(requestsBefore), requests);
 }
@@ -97,7 +116,7 @@ void TestSignedUpdate::signedUpdateApplies()
     const UpdaterRun run = runConsole();
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("1\n"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), recordOfServed(1));
 
     QVERIFY(publish(QStringLiteral("v2"), V2, {QStringLiteral("a")}));
     const int before = requestCount();
@@ -107,7 +126,7 @@ void TestSignedUpdate::signedUpdateApplies()
                           ClientOnly + QStringList{QStringLiteral("*.old")}, &differences),
              differences.constData());
     QCOMPARE(readFile(installDir() + QStringLiteral("/update_md5.info")), served("v2/md5.txt"));
-    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), QByteArray("2\n"));
+    QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), recordOfServed(2));
     m_server->waitForRequests(before + 6);
     QCOMPARE(requestsSince(before), (ListRequests + QStringList{QStringLiteral("/v2/a.dll"),
                                                                 QStringLiteral("/v2/c.txt")}));
@@ -119,23 +138,25 @@ void TestSignedUpdate::tamperingIsRefused_data()
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<bool>("seen");
     const QString invalid = TrustMessages::signatureInvalid();
     const QStringList fetchedA = ListRequests + QStringList{QStringLiteral("/v2/a.dll")};
-    QTest::newRow("a byte of update.ini") << "update.ini" << invalid << DescriptionRequests;
-    QTest::newRow("a signature byte") << "signature" << invalid << DescriptionRequests;
+    QTest::newRow("a byte of update.ini")
+        << "update.ini" << invalid << DescriptionRequests << false;
+    QTest::newRow("a signature byte") << "signature" << invalid << DescriptionRequests << false;
     QTest::newRow("a malformed signature line")
-        << "signature line" << TrustMessages::signatureMissing() << DescriptionRequests;
-    QTest::newRow("a byte of md5.txt")
-        << "md5.txt" << TrustMessages::md5ListMismatch() << QStringList(ListRequests.mid(0, 3));
+        << "signature line" << TrustMessages::signatureMissing() << DescriptionRequests << false;
+    QTest::newRow("a byte of md5.txt") << "md5.txt" << TrustMessages::md5ListMismatch()
+                                       << QStringList(ListRequests.mid(0, 3)) << true;
     QTest::newRow("a byte of sha256.txt")
-        << "sha256.txt" << TrustMessages::sha256ListMismatch() << ListRequests;
-    QTest::newRow("a byte of a file") << "file" << fileChecksum("a.dll") << fetchedA;
+        << "sha256.txt" << TrustMessages::sha256ListMismatch() << ListRequests << true;
+    QTest::newRow("a byte of a file") << "file" << fileChecksum("a.dll") << fetchedA << true;
     QTest::newRow("a file missing from sha256.txt, signed")
-        << "unlisted" << TrustMessages::fileNotInSha256List("a.dll") << ListRequests;
+        << "unlisted" << TrustMessages::fileNotInSha256List("a.dll") << ListRequests << true;
     QTest::newRow("another SHA-256 listed, signed")
-        << "sha256 differs" << TrustMessages::fileSha256Mismatch("a.dll") << fetchedA;
+        << "sha256 differs" << TrustMessages::fileSha256Mismatch("a.dll") << fetchedA << true;
     QTest::newRow("another SHA-256 listed, file in the cache")
-        << "cached" << TrustMessages::fileSha256Mismatch("a.dll") << fetchedA;
+        << "cached" << TrustMessages::fileSha256Mismatch("a.dll") << fetchedA << true;
 }
 
 void TestSignedUpdate::tamper(const QString &how)
@@ -175,28 +196,84 @@ void TestSignedUpdate::tamperingIsRefused()
     QFETCH(QString, how);
     QFETCH(QString, message);
     QFETCH(QStringList, requests);
+    QFETCH(bool, seen);
     applyV1ThenPublishV2();
     tamper(how);
     const int before = requestCount();
-    expectRefusal(runConsole(), message, before, requests);
+    expectRefusal(runConsole(), message, before, requests, seen);
 }
 
+void TestSignedUpdate::rollbackIsRefused_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("message"); // empty: the release is applied
+    QTest::newRow("an older description replayed")
+        << "replayed" << TrustMessages::sequenceRollback(1, 2);
+    QTest::newRow("Sequence 3 seen, its file failed, then Sequence 2")
+        << "lower after failure" << TrustMessages::sequenceRollback(2, 3);
+    QTest::newRow("Sequence 3 seen, its file failed, then Sequence 3 again")
+        << "same after failure" << QString();
+    QTest::newRow("Sequence 2 applied, then other bytes signed as Sequence 2")
+        << "other bytes" << TrustMessages::sequenceReused(2);
+}
+
+// The floor is the highest Sequence whose description verified, recorded with its digest.
 void TestSignedUpdate::rollbackIsRefused()
 {
+    QFETCH(QString, how);
+    QFETCH(QString, message);
     configure(publicKey(QStringLiteral("a")));
     QVERIFY(publish(QStringLiteral("v1"), V1, {QStringLiteral("a")}));
-    const QString oldRoot = path(QStringLiteral("root-v1"));
-    QCOMPARE(runTool(QStringLiteral("cp"), {QStringLiteral("-a"), root(), oldRoot}).exitCode, 0);
+    keepDescription(QStringLiteral("v1"));
     QVERIFY(publish(QStringLiteral("v2"), V2, {QStringLiteral("a")}));
+    keepDescription(QStringLiteral("v2"));
     QCOMPARE(runConsole().exitCode, 0);
     QTRY_COMPARE(m_install->hostStarts().size(), 1);
+    if (how.endsWith(QLatin1String("after failure")))
+        seeSequence3Fail();
+    if (how == QLatin1String("replayed")) {
+        serveKept(QStringLiteral("v1"));
+    } else if (how == QLatin1String("lower after failure")) {
+        serveKept(QStringLiteral("v2"));
+    } else if (how == QLatin1String("other bytes")) {
+        const QByteArray v1 = readFile(path(QStringLiteral("kept/v1/update.ini")));
+        QVERIFY(resign(QByteArray(v1).replace("Sequence=1", "Sequence=2"), QStringLiteral("a")));
+    } else {
+        QVERIFY(QFile::copy(path(QStringLiteral("releases/v3/a.dll")), root() + "/v3/a.dll"));
+    }
     QVERIFY(snapshotInstall());
-
-    // The old, validly signed description served again, as a replaying attacker would.
-    for (const QString &name : {QStringLiteral("update.ini"), QStringLiteral("update.ini.sig")})
-        QVERIFY(writeFile(root(), name, readFile(oldRoot + '/' + name)));
     const int before = requestCount();
-    expectRefusal(runConsole(), TrustMessages::sequenceRollback(1, 2), before, DescriptionRequests);
+    const UpdaterRun run = runConsole();
+    if (message.isEmpty()) {
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(readFile(installDir() + QStringLiteral("/a.dll")), V3.value("a.dll"));
+        QTRY_COMPARE(m_install->hostStarts().size(), 2);
+        return;
+    }
+    expectRefusal(run, message, before, DescriptionRequests);
+}
+
+void TestSignedUpdate::keepDescription(const QString &name)
+{
+    for (const QString &file : DescriptionRequests)
+        QVERIFY(writeFile(path(QStringLiteral("kept/") + name), file.mid(1), served(file.mid(1))));
+}
+
+void TestSignedUpdate::serveKept(const QString &name)
+{
+    for (const QString &file : DescriptionRequests)
+        QVERIFY(
+            writeFile(root(), file.mid(1), readFile(path(QStringLiteral("kept/") + name) + file)));
+}
+
+void TestSignedUpdate::seeSequence3Fail()
+{
+    QVERIFY(publish(QStringLiteral("v3"), V3, {QStringLiteral("a")}));
+    QVERIFY(QFile::remove(root() + QStringLiteral("/v3/a.dll")));
+    const UpdaterRun failed = runConsole();
+    QCOMPARE(failed.exitCode, 1);
+    QVERIFY2(lastError(failed).contains(QStringLiteral("404")), failed.output.constData());
+    QCOMPARE(readFile(installDir() + '/' + SequenceRecord), recordOfServed(3));
 }
 
 void TestSignedUpdate::expiredReleaseIsRefused()

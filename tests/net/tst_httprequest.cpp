@@ -35,13 +35,15 @@ class TestHttpRequest : public QObject
 
 private:
     Outcome get(const QString &url, int timeoutSeconds, Headers *replyHeaders = nullptr,
-                Headers requestHeaders = {}, QByteArray verb = "GET", QByteArray payload = {})
+                Headers requestHeaders = {}, QByteArray verb = "GET", QByteArray payload = {},
+                qint64 maxBodyBytes = -1)
     {
         Outcome outcome;
         QElapsedTimer clock;
         clock.start();
-        outcome.ok = sendHttpRequest(&m_manager, QUrl(url), &outcome.body, &outcome.message,
-                                     timeoutSeconds, requestHeaders, verb, payload, replyHeaders);
+        outcome.ok =
+            sendHttpRequest(&m_manager, QUrl(url), &outcome.body, &outcome.message, timeoutSeconds,
+                            requestHeaders, verb, payload, replyHeaders, nullptr, maxBodyBytes);
         outcome.elapsedMs = clock.elapsed();
         return outcome;
     }
@@ -247,6 +249,46 @@ private slots:
         QVERIFY(!outcome.ok);
         QCOMPARE(outcome.body, untouchedBody);
         QCOMPARE(outcome.message, QStringLiteral("数据不完整"));
+    }
+
+    void bodyAboveTheLimitFails_data()
+    {
+        QTest::addColumn<QString>("path"); // "chunked": 1,000 bytes without a length
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QString>("message"); // empty: the whole body is taken
+        const QString tooLarge = QStringLiteral("文件超过%1字节的上限");
+        QTest::newRow("announced, at the limit") << "big.bin" << qint64(1 << 20) << QString();
+        QTest::newRow("announced, a byte over")
+            << "big.bin" << qint64((1 << 20) - 1) << tooLarge.arg((1 << 20) - 1);
+        QTest::newRow("empty, no byte allowed") << "empty.txt" << qint64(0) << QString();
+        QTest::newRow("no length, at the limit") << "chunked" << qint64(1000) << QString();
+        QTest::newRow("no length, a byte over") << "chunked" << qint64(999) << tooLarge.arg(999);
+        // An error page is never taken, whatever its size: the message stays the reply's own.
+        QTest::newRow("404 page above the limit") << "missing.txt" << qint64(10) << "Not Found";
+    }
+    void bodyAboveTheLimitFails()
+    {
+        QFETCH(QString, path);
+        QFETCH(qint64, limit);
+        QFETCH(QString, message);
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        const QByteArray chunked = randomBytes(1000);
+        ScriptedServer::Response response =
+            ScriptedServer::Response::with("3e8\r\n" + chunked + "\r\n0\r\n\r\n", Ending::Complete);
+        response.sendContentLength = false;
+        response.headers.append(qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked")));
+        server.setResponse(QStringLiteral("chunked"), response);
+        const QString url =
+            path == QLatin1String("chunked") ? server.url(path) : m_nginx->url(path);
+        const Outcome outcome = get(url, 5, nullptr, {}, "GET", {}, limit);
+        QCOMPARE(outcome.ok, message.isEmpty());
+        if (message.isEmpty()) {
+            QCOMPARE(outcome.body.size(), path == QLatin1String("chunked") ? 1000 : int(limit));
+            return;
+        }
+        QCOMPARE(outcome.body, untouchedBody);
+        QVERIFY2(outcome.message.endsWith(message), qPrintable(outcome.message));
     }
 
     void refusedConnectionFails()

@@ -45,7 +45,8 @@ protected:
 
     // A copy of the installation folder to compare with after a refused run.
     bool snapshotInstall() const;
-    bool installUnchanged(QByteArray *differences) const;
+    // Every file as in the copy but those matching `ignored`.
+    bool installUnchanged(QByteArray *differences, const QStringList &ignored = {}) const;
 
     // Requests since `from`, as paths with doubled slashes merged.
     QStringList requestsSince(int from) const;

@@ -15,6 +15,9 @@ private slots:
     void writesBesideTheMd5Record();
     void damagedRecordIsZero_data();
     void damagedRecordIsZero();
+    void readsTheDigestBesideTheSequence_data();
+    void readsTheDigestBesideTheSequence();
+    void floorNeverMovesDown();
     void failedWriteIsReported();
 
 private:
@@ -60,6 +63,9 @@ void TstAppliedSequence::damagedRecordIsZero_data()
     QTest::newRow("zero") << QByteArray("0\n");
     QTest::newRow("negative") << QByteArray("-5\n");
     QTest::newRow("huge file") << QByteArray(4096, '9');
+    QTest::newRow("digest too short") << QByteArray("3 abc\n");
+    QTest::newRow("digest in capitals") << QByteArray("3 " + QByteArray(64, 'A') + "\n");
+    QTest::newRow("a third field") << QByteArray("3 " + QByteArray(64, 'a') + " x\n");
 }
 
 void TstAppliedSequence::damagedRecordIsZero()
@@ -73,6 +79,49 @@ void TstAppliedSequence::damagedRecordIsZero()
     bool valid = true;
     QCOMPARE(readAppliedSequence(install, &valid), qint64(0));
     QVERIFY(!valid);
+}
+
+void TstAppliedSequence::readsTheDigestBesideTheSequence_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("sequence");
+    QTest::addColumn<QByteArray>("digest");
+    const QByteArray digest = QByteArray(63, 'a') + 'f';
+    QTest::newRow("an older updater's record") << QByteArray("3\n") << qint64(3) << QByteArray();
+    QTest::newRow("with the digest") << "3 " + digest + "\n" << qint64(3) << digest;
+    QTest::newRow("without the line end") << "12 " + digest << qint64(12) << digest;
+}
+
+void TstAppliedSequence::readsTheDigestBesideTheSequence()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, sequence);
+    QFETCH(QByteArray, digest);
+    const QDir install(m_dir->path());
+    QVERIFY(fileops::writeAtomically(appliedSequencePath(install), content));
+    bool valid = false;
+    const SequenceRecord record = readSequenceRecord(install, &valid);
+    QVERIFY(valid);
+    QCOMPARE(record.sequence, sequence);
+    QCOMPARE(record.descriptionSha256, digest);
+}
+
+// Written as the description verifies and again at the commit: never lower, and a digest
+// once recorded for a Sequence stays.
+void TstAppliedSequence::floorNeverMovesDown()
+{
+    const QDir install(m_dir->path());
+    const QByteArray five(64, '5');
+    QVERIFY(writeSequenceRecord(install, {5, five}));
+    QVERIFY(writeSequenceRecord(install, {4, QByteArray(64, '4')}));
+    QVERIFY(writeSequenceRecord(install, {5, QByteArray()}));
+    QFile file(appliedSequencePath(install));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), "5 " + five + "\n");
+    file.close();
+    QVERIFY(writeSequenceRecord(install, {6, QByteArray(64, 'f')}));
+    QCOMPARE(readSequenceRecord(install).sequence, qint64(6));
+    QCOMPARE(readSequenceRecord(install).descriptionSha256, QByteArray(64, 'f'));
 }
 
 void TstAppliedSequence::failedWriteIsReported()

@@ -35,8 +35,8 @@ private:
     {
         VerifiedRelease release;
         QString error;
-        if (!ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), 0, &release,
-                                           &error, Now))
+        if (!ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), SequenceRecord(),
+                                           &release, &error, Now))
             qWarning("%s", qPrintable(error));
         return release;
     }
@@ -109,27 +109,35 @@ void TstReleaseVerifier::checksRelease_data()
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<qint64>("applied");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("recordedOf"); // the description the floor's digest is of
     QTest::newRow("first release")
-        << QByteArray("[Release]\nSequence=1\n") << qint64(0) << QString();
-    QTest::newRow("same release again")
-        << QByteArray("[Release]\nSequence=5\n") << qint64(5) << QString();
-    QTest::newRow("newer release")
-        << QByteArray("[Release]\nSequence=6\n") << qint64(5) << QString();
+        << QByteArray("[Release]\nSequence=1\n") << qint64(0) << QString() << QByteArray();
+    QTest::newRow("same release again, a record without digest")
+        << QByteArray("[Release]\nSequence=5\n") << qint64(5) << QString() << QByteArray();
+    QTest::newRow("same release again, its bytes recorded")
+        << QByteArray("[Release]\nSequence=5\n") << qint64(5) << QString()
+        << QByteArray("[Release]\nSequence=5\n");
+    QTest::newRow("same Sequence, other bytes recorded")
+        << QByteArray("[Release]\nSequence=5\n") << qint64(5) << TrustMessages::sequenceReused(5)
+        << QByteArray("[Version]\nFolder=v1\n[Release]\nSequence=5\n");
+    QTest::newRow("newer release") << QByteArray("[Release]\nSequence=6\n") << qint64(5)
+                                   << QString() << QByteArray("[Release]\nSequence=5\n");
     QTest::newRow("rollback") << QByteArray("[Release]\nSequence=4\n") << qint64(5)
-                              << TrustMessages::sequenceRollback(4, 5);
+                              << TrustMessages::sequenceRollback(4, 5) << QByteArray();
     QTest::newRow("no sequence") << QByteArray("[Version]\nFolder=v1\n") << qint64(0)
-                                 << TrustMessages::sequenceMissing();
-    QTest::newRow("sequence not a number")
-        << QByteArray("[Release]\nSequence=x\n") << qint64(0) << TrustMessages::sequenceMissing();
+                                 << TrustMessages::sequenceMissing() << QByteArray();
+    QTest::newRow("sequence not a number") << QByteArray("[Release]\nSequence=x\n") << qint64(0)
+                                           << TrustMessages::sequenceMissing() << QByteArray();
     QTest::newRow("expires later")
         << QByteArray("[Release]\nSequence=1\nExpires=2030-06-01T12:00:01Z\n") << qint64(0)
-        << QString();
+        << QString() << QByteArray();
     QTest::newRow("expired") << QByteArray("[Release]\nSequence=1\nExpires=2030-06-01T12:00:00Z\n")
                              << qint64(0)
-                             << TrustMessages::expired(QStringLiteral("2030-06-01 12:00:00 UTC"));
+                             << TrustMessages::expired(QStringLiteral("2030-06-01 12:00:00 UTC"))
+                             << QByteArray();
     QTest::newRow("expiry malformed")
         << QByteArray("[Release]\nSequence=1\nExpires=soon\n") << qint64(0)
-        << TrustMessages::expiresInvalid(QStringLiteral("soon"));
+        << TrustMessages::expiresInvalid(QStringLiteral("soon")) << QByteArray();
 }
 
 void TstReleaseVerifier::checksRelease()
@@ -137,10 +145,13 @@ void TstReleaseVerifier::checksRelease()
     QFETCH(QByteArray, ini);
     QFETCH(qint64, applied);
     QFETCH(QString, message);
+    QFETCH(QByteArray, recordedOf);
+    const SequenceRecord floor{applied,
+                               recordedOf.isEmpty() ? QByteArray() : sha256Hex(recordedOf)};
     VerifiedRelease release;
     QString error;
-    QCOMPARE(ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), applied,
-                                           &release, &error, Now),
+    QCOMPARE(ReleaseVerifier::checkRelease(ini, QStringLiteral("http://h/app/"), floor, &release,
+                                           &error, Now),
              message.isEmpty());
     QCOMPARE(error, message);
     QCOMPARE(release.isNull(), !message.isEmpty());

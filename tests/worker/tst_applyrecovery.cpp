@@ -49,7 +49,9 @@ struct Interrupted
         return ApplyTransaction::recoverIn(folders.install, folders.cache, &error);
     }
     QByteArray installed(const QString &name) const { return readFile(folders.installPath(name)); }
-    // As a signed release's journal: each file's SHA-256 and the release's Sequence; `other`
+    static QByteArray descriptionSha256() { return sha256Hex("the signed update.ini"); }
+    // As a signed release's journal: each file's SHA-256, the release's Sequence and its
+    // description's digest; `other`
     // lists another digest for that path.
     void sign(qint64 sequence, const QString &other = QString())
     {
@@ -58,7 +60,7 @@ struct Interrupted
             digests.insert(entry.file.path, entry.file.path == other
                                                 ? sha256Hex("something else")
                                                 : sha256Hex("next " + entry.file.path.toUtf8()));
-        journal.release = VerifiedRelease::restored(sequence, digests);
+        journal.release = VerifiedRelease::restored(sequence, descriptionSha256(), digests);
     }
 };
 
@@ -252,7 +254,8 @@ private slots:
         const QByteArray withNul("98500190\0b04fd23c", 17);
         run.journal.entries[0].file.md5 = withNul;
         run.journal.release =
-            VerifiedRelease::restored(7, {{run.journal.entries.at(0).file.path, withNul + "ff"}});
+            VerifiedRelease::restored(7, QByteArray(), {{run.journal.entries.at(0).file.path,
+                                                         withNul + "ff"}});
         UpdateJournal read;
         QVERIFY(read.fromJson(run.journal.toJson()));
         QCOMPARE(read.entries.at(0).file.md5, withNul);
@@ -279,7 +282,8 @@ private slots:
         QVERIFY(run.recover());
         QCOMPARE(run.installed("a.txt"), QByteArray("next a.txt"));
         QCOMPARE(run.installed("update_md5.info"), QByteArray("next list"));
-        QCOMPARE(run.installed("update_sequence.info"), QByteArray("7\n"));
+        QCOMPARE(run.installed("update_sequence.info"),
+                 "7 " + Interrupted::descriptionSha256() + "\n");
     }
 
     void aSignedCommitOnceBegunWritesTheSequence()

@@ -47,7 +47,7 @@ void checkDescription(const QString &root, const ReleaseVerifier &verifier,
                                 clientSays(error);
     else
         report->facts << QStringLiteral("signature verified");
-    if (!ReleaseVerifier::checkRelease(description, QString(), 0, release, &error)) {
+    if (!ReleaseVerifier::checkRelease(description, QString(), SequenceRecord(), release, &error)) {
         report->problems << QStringLiteral("[Release] of update.ini is not acceptable") +
                                 clientSays(error);
         return;
