@@ -33,13 +33,30 @@ QString keyOf(const QStringList &names, bool foldCase)
 }
 
 // Where names follow Windows' rules: whether `path` names another file than it says.
-bool breaksWindowsRules(const QString &path, const QDir &installDir,
-                        QHash<QString, QString> *byFoldedPath)
+bool breaksWindowsRules(const QString &path, const QDir &installDir)
 {
-    const QString folded = path.toCaseFolded();
-    const QString earlier = byFoldedPath->value(folded, path);
-    byFoldedPath->insert(folded, path);
-    return earlier != path || !isWindowsSafePath(path) || isShortNameAlias(installDir, path);
+    return !isWindowsSafePath(path) || isShortNameAlias(installDir, path);
+}
+
+// Whether an earlier path of the list names the same file in other words ("./a" and "a", or
+// where names follow Windows' rules, "A" and "a"): applying both would replace the first
+// file's new content with the second and leave the first file's previous version nowhere.
+bool namesAnEarlierFile(const QString &path, bool foldCase, QHash<QString, QString> *byKey)
+{
+    const QString key = keyOf(namesOf(path), foldCase);
+    const QString earlier = byKey->value(key, path);
+    byKey->insert(key, path);
+    return earlier != path;
+}
+
+// Whether the installed file of `path` would lie in the cache folder, when that folder is
+// inside the installation (as the default one on Windows is): the cache is the updater's own.
+bool landsInCache(const QString &path, const QDir &installDir, const QDir &cacheDir, bool foldCase)
+{
+    const Qt::CaseSensitivity cs = foldCase ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const QString cache = QDir::cleanPath(cacheDir.absolutePath());
+    const QString installed = QDir::cleanPath(installDir.absoluteFilePath(path));
+    return installed.compare(cache, cs) == 0 || installed.startsWith(cache + QLatin1Char('/'), cs);
 }
 
 } // namespace
@@ -103,15 +120,17 @@ QString findOldCopyOfListedPath(const QStringList &paths, bool foldCase)
     return QString();
 }
 
-bool checkListedPaths(const QList<ManifestEntry> &files, const QDir &installDir, QString *refused)
+bool checkListedPaths(const QList<ManifestEntry> &files, const QDir &installDir,
+                      const QDir &cacheDir, QString *refused)
 {
     const bool windowsRules = fileops::windowsNameRules();
-    QHash<QString, QString> byFoldedPath;
+    QHash<QString, QString> byKey;
     QStringList paths;
     for (const ManifestEntry &entry : files) {
         if (!isContainedRelativePath(entry.path) || isInCacheOwnFolder(entry.path) ||
-            isReservedPath(entry.path) ||
-            (windowsRules && breaksWindowsRules(entry.path, installDir, &byFoldedPath))) {
+            isReservedPath(entry.path) || namesAnEarlierFile(entry.path, windowsRules, &byKey) ||
+            landsInCache(entry.path, installDir, cacheDir, windowsRules) ||
+            (windowsRules && breaksWindowsRules(entry.path, installDir))) {
             *refused = entry.path;
             return false;
         }

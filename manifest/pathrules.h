@@ -29,10 +29,13 @@ QString findOldCopyOfListedPath(const QStringList &paths, bool foldCase);
 
 // Checks the whole list before anything is fetched or moved. False, with a refused path in
 // `refused`, when a path would leave the cache or the installation folder, would lie in a
-// folder of the cache's own, takes a name of the updater's own files or the old copy of
-// another listed file (see above), or, where names follow Windows' rules, names another file
-// than it says: the same file as an earlier path that differs only in letter case (applying
-// both would replace the first file's new content with the second and leave the first file's
-// previous version nowhere), a name Windows maps onto another (trailing dot or space, a
-// device, a forbidden character) or the short name of another installed name.
-bool checkListedPaths(const QList<ManifestEntry> &files, const QDir &installDir, QString *refused);
+// folder of the cache's own or, installed, in the cache folder itself, takes a name of the
+// updater's own files or the old copy of another listed file (see above), names the same file
+// as an earlier path in other words ("./a" after "a"; where names follow Windows' rules also
+// in another letter case: applying both would replace the first file's new content with the
+// second and leave the first file's previous version nowhere), or, where names follow
+// Windows' rules, names another file than it says: a name Windows maps onto another
+// (trailing dot or space, a device, a forbidden character) or the short name of another
+// installed name.
+bool checkListedPaths(const QList<ManifestEntry> &files, const QDir &installDir,
+                      const QDir &cacheDir, QString *refused);

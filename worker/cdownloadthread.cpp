@@ -52,7 +52,7 @@ QString CDownloadThread::errorText() const
 bool CDownloadThread::checkPaths()
 {
     QString refused;
-    if (!checkListedPaths(m_files, m_installDir, &refused)) {
+    if (!checkListedPaths(m_files, m_installDir, m_cacheDir, &refused)) {
         fail(QFileInfo(refused), tr("更新文件%1路径不合法").arg(refused));
         return false;
     }

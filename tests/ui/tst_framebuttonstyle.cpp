@@ -41,7 +41,8 @@ struct ShownDialog
             server.setResponse(QStringLiteral("Base/a.dll"), silent);
             server.listen();
             worker = std::make_unique<CDownloadThread>(
-                server.url(QStringLiteral("Base/")), QDir(dir.path()), QDir(dir.path()),
+                server.url(QStringLiteral("Base/")), QDir(dir.filePath(QStringLiteral("cache"))),
+                QDir(dir.filePath(QStringLiteral("install"))),
                 QList<ManifestEntry>{ManifestEntry{"a.dll", 3, digestText("abc")}});
             dialog = std::make_unique<CUpdateProgress>(worker.get());
         }

@@ -37,6 +37,9 @@ private slots:
         QTest::newRow("folder named as the record") << QStringLiteral("update_md5.info/x");
         QTest::newRow("journal") << QStringLiteral("update_md5.info.journal");
         QTest::newRow("applied sequence") << QStringLiteral("update_sequence.info");
+        // The first file again in other words: its previous version would be lost.
+        QTest::newRow("the same file through a dot") << QStringLiteral("./good.txt");
+        QTest::newRow("the same file through a doubled slash") << QStringLiteral(".//good.txt");
     }
     void pathsLeavingTheFoldersAreRefused()
     {
@@ -101,6 +104,26 @@ private slots:
             QCOMPARE(readFile(folders.installPath(QStringLiteral("data/a.txt"))),
                      QByteArray("lower"));
         }
+    }
+
+    // Regression: with the cache a folder of the installation (the default on Windows), a
+    // listed file inside it was installed over the download of another listed file.
+    void pathsIntoTheCacheFolderAreRefused()
+    {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        WorkerFolders folders;
+        const QDir cache(folders.installPath(QStringLiteral("update")));
+        writeFile(cache.filePath(QStringLiteral("a.txt")), "new a");
+        const QStringList before = filesBelow(folders.root.path());
+        CDownloadThread worker(server.url(), cache, folders.install,
+                               {entryFor(QStringLiteral("a.txt"), "new a"),
+                                entryFor(QStringLiteral("update/a.txt"), "other")});
+        QCOMPARE(worker.errorText(), QStringLiteral("更新文件update/a.txt路径不合法"));
+        worker.start(QThread::InheritPriority);
+        QVERIFY(waitForThreadEnd(&worker, 5000));
+        QCOMPARE(filesBelow(folders.root.path()), before);
+        QVERIFY(server.requests().isEmpty());
     }
 
     // Names Windows silently maps onto another file or a device: refused there before
