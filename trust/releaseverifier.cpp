@@ -25,10 +25,8 @@ bool checkSequence(const ReleaseSection &section, const QByteArray &description,
         return failWith(TrustMessages::sequenceMissing(), error);
     if (section.sequence < floor.sequence)
         return failWith(TrustMessages::sequenceRollback(section.sequence, floor.sequence), error);
-    // In two steps: written as one condition, the MinGW build (-O3) accepted other bytes.
-    const bool sameBytes = floor.descriptionSha256.isEmpty() ||
-                           sha256Hex(description) == floor.descriptionSha256.toLower();
-    if (section.sequence == floor.sequence && !sameBytes)
+    if (section.sequence == floor.sequence && !floor.descriptionSha256.isEmpty() &&
+        sha256Hex(description) != floor.descriptionSha256.toLower())
         return failWith(TrustMessages::sequenceReused(section.sequence), error);
     return true;
 }
