@@ -3,6 +3,9 @@
 # must never hold open a library that an update may have to replace.
 add_link_options(-static $<$<CONFIG:Release>:-s>)
 
+# The static libzstd for Windows lies beside the static Qt and OpenSSL (scripts/setup-windows.sh).
+list(APPEND CMAKE_FIND_ROOT_PATH /opt/zstd-win64)
+
 # update_windows_resources(TARGET DESCRIPTION): the program icon (the first icon resource is
 # what Explorer shows) and the version information, as a Windows resource.
 function(update_windows_resources target description)

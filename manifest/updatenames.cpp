@@ -95,6 +95,16 @@ QString signature()
     return description() + QStringLiteral(".sig");
 }
 
+QString packFolder()
+{
+    return QStringLiteral(".~zstd");
+}
+
+QString packList()
+{
+    return QStringLiteral("list.txt");
+}
+
 QString md5List()
 {
     return QStringLiteral("md5.txt");

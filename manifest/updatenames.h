@@ -35,6 +35,8 @@ QString logFolder();     // ".~log": the run's log
 
 // On the server.
 QString signature();  // "update.ini.sig", beside update.ini
+QString packFolder(); // ".~zstd": a version's compressed copies and patches, and their list
+QString packList();   // "list.txt" in packFolder()
 QString md5List();    // "md5.txt", in the version's folder
 QString sha256List(); // "sha256.txt", beside md5.txt
 

@@ -9,6 +9,7 @@ packages=(
     nginx-light                  # real HTTP server for tests, demo and benchmarks
     fonts-wqy-microhei           # Chinese text in the dialogs and preview pictures
     libssl-dev openssl           # libcrypto: release signatures and SHA-256; the CLI for tests
+    libzstd-dev zstd             # compressed copies and patches; the CLI for tests and benchmarks
     python3 curl hyperfine time bc strace
 )
 

@@ -56,3 +56,5 @@ unpack_or_build "OpenSSL 3 for Windows" /opt/openssl-win64 openssl-3.0-win64-min
     bba914581ae36599cff21dba6a8111d81b8f37aa2840720eb6dbb08d7ba18d4a build-openssl-win64.sh
 unpack_or_build "Qt 5.15 for Windows" /opt/qt5-win64 qt5.15.8-win64-mingw-static.tar.xz \
     2c73c05dfaf8064927e6fd26e82241709cbb88432fcb10f219b8188ddd268c0b build-qt-win64.sh
+unpack_or_build "libzstd for Windows" /opt/zstd-win64 zstd-win64-mingw-static.tar.xz \
+    ce496fa478e9be05492a0bcdccc34e89d71b85b5e9a00b10a52def4282ee28c8 build-zstd-win64.sh
