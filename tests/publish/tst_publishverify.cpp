@@ -67,6 +67,9 @@ void TestPublishVerify::catchesChanges_data()
     QTest::newRow("record in capitals")
         << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
         << QByteArray("\tUPDATE_MD5.INFO") << QByteArray("更新文件UPDATE_MD5.INFO路径不合法");
+    QTest::newRow("packed copies' folder")
+        << QStringLiteral("v1/md5.txt") << QByteArray("\tdoc\\abc.txt")
+        << QByteArray("\t.~Zstd\\list.txt") << QByteArray("更新文件.~Zstd/list.txt路径不合法");
     QTest::newRow("old copy of a listed file")
         << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
         << QByteArray("\tdoc\\abc.txt.old")
