@@ -102,6 +102,10 @@ UpdaterRun TestInstall::run(const QStringList &arguments, int timeoutMs,
     result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
     result.output = process->readAllStandardOutput();
     result.errors = process->readAllStandardError();
+    // A crash is rare and the test's own message does not say what the updater printed.
+    if (result.finished && process->exitStatus() == QProcess::CrashExit)
+        qWarning("update %s crashed (status %d); standard error:\n%s",
+                 qPrintable(arguments.join(' ')), process->exitCode(), result.errors.constData());
     delete process;
     return result;
 }
