@@ -3,7 +3,9 @@
 #include "digest.h"
 #include "fileops.h"
 #include "filetransfer.h"
+#include "packedcopyfetch.h"
 #include "updatelog.h"
+#include "updatenames.h"
 
 #include <QCoreApplication>
 #include <QNetworkRequest>
@@ -16,16 +18,6 @@ namespace {
 constexpr qint64 ReadBufferBytes = 1024 * 1024;
 constexpr qint64 MinReadBufferBytes = 256 * 1024;
 
-// Characters that a file name may hold but that would end the path part of a URL or be
-// read as an escape: they are escaped before the text is parsed tolerantly.
-QString escapeForUrlPath(QString path)
-{
-    path.replace(QLatin1Char('%'), QLatin1String("%25"));
-    path.replace(QLatin1Char('#'), QLatin1String("%23"));
-    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
-    return path;
-}
-
 QString tr(const char *text)
 {
     return QCoreApplication::translate("CDownloadThread", text);
@@ -33,17 +25,40 @@ QString tr(const char *text)
 
 } // namespace
 
-CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir,
+CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir, const QDir &installDir,
                      const QList<ManifestEntry> &files, const FetchOptions &options,
                      QObject *parent)
-    : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_files(files), m_options(options),
-      m_partials(cacheDir)
+    : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
+      m_files(files), m_options(options), m_partials(cacheDir)
 {
     Q_ASSERT(options.connections >= 1 && options.connections <= FetchOptions::MaxConnections);
     if (m_options.connections > ConnectionsPerManager)
         m_secondManager = std::make_unique<QNetworkAccessManager>();
-    for (const ManifestEntry &entry : qAsConst(m_files))
-        m_bytesTotal += entry.size;
+    planPackedCopies();
+    for (int index = 0; index < m_files.size(); ++index)
+        m_bytesTotal += plannedBytes(index);
+}
+
+// A patch needs its base where the comparison found it: a regular file in the installation.
+void CacheFill::planPackedCopies()
+{
+    m_packed.resize(m_files.size());
+    if (m_options.packs.isEmpty())
+        return;
+    const QString installDir = m_installDir.absolutePath();
+    for (int index = 0; index < m_files.size(); ++index) {
+        const ManifestEntry &entry = m_files.at(index);
+        const QByteArray installed = fileops::isRegularFileInside(installDir, entry.path)
+                                         ? m_options.installedMd5.value(entry.path)
+                                         : QByteArray();
+        m_packed[index] = packedcopy::choose(m_options.packs, entry, installed);
+    }
+}
+
+qint64 CacheFill::plannedBytes(int index) const
+{
+    const std::optional<PackedCopy> &packed = m_packed.at(index);
+    return packed ? packed->size : m_files.at(index).size;
 }
 
 // A transfer in flight leaves what it received for the next run; the managers then delete
@@ -72,14 +87,14 @@ void CacheFill::fillPlaces(int places)
         const QFileInfo target = cacheTarget(entry);
         if (cachedFileUsable(target, entry)) {
             qCInfo(lcFetch, "%s: in the cache already", qUtf8Printable(entry.path));
-            m_bytesDone += entry.size;
+            m_bytesDone += plannedBytes(m_next);
             ++m_next;
             continue;
         }
         if (!clearWayFor(target))
             return;
         emit fileStarted(target, m_next, m_files.size());
-        if (!sendRequest(entry, target))
+        if (!sendRequest(entry, target, m_packed.at(m_next)))
             return;
         ++m_next;
     }
@@ -122,10 +137,12 @@ bool CacheFill::clearWayFor(const QFileInfo &target)
     return removed;
 }
 
-bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
+bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target,
+                            const std::optional<PackedCopy> &packed)
 {
-    const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
-    QNetworkRequest request(url);
+    const QString address = packed ? UpdateNames::packedCopyUrl(m_baseUrl, packed->fileName())
+                                   : UpdateNames::fileUrl(m_baseUrl, entry.path);
+    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     // With a pinned authority the files must stay on TLS: Qt refuses https to http then.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          m_options.sslConfiguration ? QNetworkRequest::NoLessSafeRedirectPolicy
@@ -134,13 +151,15 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
     if (m_options.sslConfiguration)
         request.setSslConfiguration(*m_options.sslConfiguration);
 
-    auto *transfer = new FileTransfer(entry, target, &m_partials, m_options.release, this);
+    FileTransfer *transfer = makeTransfer(entry, target, packed);
     const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
     if (!transfer->start(idlestManager(), request, buffer)) {
         const QString error = transfer->errorString();
+        const bool whole = packed && fetchWhole(transfer);
         delete transfer;
-        fail(target, error);
-        return false;
+        if (!packed)
+            fail(target, error);
+        return whole;
     }
     m_inFlight.append(transfer);
     if (m_options.connections == 1)
@@ -149,6 +168,31 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
         connect(transfer, &FileTransfer::progress, this, &CacheFill::onTransferProgress);
     connect(transfer, &FileTransfer::finished, this, &CacheFill::onTransferFinished);
     return true;
+}
+
+FileTransfer *CacheFill::makeTransfer(const ManifestEntry &entry, const QFileInfo &target,
+                                      const std::optional<PackedCopy> &packed)
+{
+    if (!packed)
+        return new FileTransfer(entry, target, &m_partials, m_options.release, this);
+    qCInfo(lcFetch, "%s: fetching the %s, %lld bytes instead of %lld", qUtf8Printable(entry.path),
+           packedcopy::kindName(*packed), packed->size, entry.size);
+    const bool patch = packed->kind == PackedCopy::Kind::Patch;
+    return new FileTransfer(entry, *packed,
+                            patch ? m_installDir.absoluteFilePath(entry.path) : QString(), target,
+                            &m_partials, m_options.release, this);
+}
+
+// Whatever went wrong with a packed copy, the whole file is fetched in its place, once: the
+// bytes that did travel count as done, and the whole file is added to what is to come.
+bool CacheFill::fetchWhole(const FileTransfer *failed)
+{
+    const ManifestEntry &entry = failed->entry();
+    qCInfo(lcFetch, "%s: the %s failed (%s); fetching the whole file", qUtf8Printable(entry.path),
+           packedcopy::kindName(*failed->packedCopy()), qUtf8Printable(failed->errorString()));
+    m_bytesDone += failed->bytesReceived();
+    m_bytesTotal += entry.size - failed->transferSize() + failed->bytesReceived();
+    return sendRequest(entry, failed->target(), std::nullopt);
 }
 
 QNetworkAccessManager *CacheFill::idlestManager()
@@ -176,11 +220,16 @@ void CacheFill::onTransferFinished()
     if (!transfer || !m_inFlight.removeOne(transfer))
         return;
     transfer->deleteLater();
+    if (!transfer->succeeded() && transfer->packedCopy()) {
+        if (fetchWhole(transfer))
+            fillPlaces(m_options.connections);
+        return;
+    }
     if (!transfer->succeeded()) {
         fail(transfer->target(), transfer->errorString());
         return;
     }
-    m_bytesDone += transfer->entry().size;
+    m_bytesDone += transfer->transferSize();
     fillPlaces(m_options.connections);
 }
 

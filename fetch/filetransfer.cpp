@@ -1,5 +1,6 @@
 #include "filetransfer.h"
 
+#include "packedcopyfetch.h"
 #include "updatelog.h"
 
 #include <QCoreApplication>
@@ -20,8 +21,24 @@ QByteArray &chunkBuffer()
 
 FileTransfer::FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
                            const VerifiedRelease &release, QObject *parent)
-    : QObject(parent), m_entry(entry), m_target(target), m_store(store), m_release(release),
-      m_body(store->bodyPath(entry.path), !release.isNull()), m_resume(store, entry)
+    : FileTransfer(entry, entry, std::nullopt, QString(), target, store, release, parent)
+{}
+
+FileTransfer::FileTransfer(const ManifestEntry &entry, const PackedCopy &copy, const QString &base,
+                           const QFileInfo &target, PartialStore *store,
+                           const VerifiedRelease &release, QObject *parent)
+    : FileTransfer(entry, packedcopy::transferEntry(copy), copy, base, target, store, release,
+                   parent)
+{}
+
+// Packed bytes are always checked against their SHA-256 in the list of packed copies.
+FileTransfer::FileTransfer(const ManifestEntry &entry, const ManifestEntry &wire,
+                           std::optional<PackedCopy> packed, const QString &base,
+                           const QFileInfo &target, PartialStore *store,
+                           const VerifiedRelease &release, QObject *parent)
+    : QObject(parent), m_entry(entry), m_wire(wire), m_packed(std::move(packed)), m_base(base),
+      m_target(target), m_store(store), m_release(release),
+      m_body(store->bodyPath(wire.path), m_packed || !release.isNull()), m_resume(store, wire)
 {}
 
 // The manager deletes a reply still pending; none of its signals may reach us meanwhile.
@@ -141,7 +158,7 @@ void FileTransfer::onReadyRead()
 // False when the transfer was aborted; onFinished has then run already.
 bool FileTransfer::storeChunk(const char *data, qint64 size)
 {
-    if (m_body.size() + size > m_entry.size) {
+    if (m_body.size() + size > m_wire.size) {
         m_tooLong = true;
         m_reply->abort();
         return false;
@@ -169,8 +186,8 @@ void FileTransfer::onFinished()
     if (m_decision == Decision::Restart && retryWhole())
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_entry.path), status,
-           m_body.size(), m_entry.size,
+    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_wire.path), status,
+           m_body.size(), m_wire.size,
            m_reply->error() == QNetworkReply::NoError
                ? ""
                : qPrintable(QStringLiteral(", ") + m_reply->errorString()));
@@ -178,8 +195,8 @@ void FileTransfer::onFinished()
     const bool checked = checkTransfer(&error);
     if (!checked && m_digestsFailed && m_body.kept() > 0 && retryWhole())
         return; // the beginning we had may be damaged, or of another version
-    if (checked && !m_body.store(m_target.absoluteFilePath()))
-        error = message("更新文件%1写入失败");
+    if (checked)
+        storeBody(&error);
     m_body.close();
     if (error.isEmpty())
         qCInfo(lcFetch, "%s: stored in the cache", qUtf8Printable(m_entry.path));
@@ -192,7 +209,7 @@ bool FileTransfer::retryWhole()
     if (m_retried)
         return false;
     m_retried = true;
-    qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_entry.path));
+    qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_wire.path));
     releaseReply();
     m_body.close();
     m_resume.forget(); // what stays is emptied when opened below
@@ -216,7 +233,7 @@ bool FileTransfer::checkTransfer(QString *error)
     // Only the transfer time-out cancels a reply that we did not abort ourselves.
     else if (m_reply->error() == QNetworkReply::OperationCanceledError)
         *error = networkError();
-    else if (m_body.size() != m_entry.size)
+    else if (m_body.size() != m_wire.size)
         *error = message("下载更新文件%1大小不对");
     else if (m_reply->error() != QNetworkReply::NoError)
         *error = networkError();
@@ -228,19 +245,50 @@ bool FileTransfer::checkTransfer(QString *error)
 bool FileTransfer::checkDigests(QString *error)
 {
     m_digestsFailed = true;
-    if (m_body.md5Text() != m_entry.md5) {
-        qCInfo(lcCheck, "%s: MD5 differs from the list", qUtf8Printable(m_entry.path));
+    if (m_body.md5Text() != m_wire.md5) {
+        qCInfo(lcCheck, "%s: MD5 differs from the list", qUtf8Printable(m_wire.path));
         *error = message("更新文件%1校验不对");
         return false;
     }
-    if (!m_release.isNull() && !m_release.checkFile(m_entry.path, m_body.sha256Hex(), error)) {
+    if (!checkSha256(error))
+        return false;
+    qCInfo(lcCheck, "%s: %s right", qUtf8Printable(m_wire.path),
+           m_packed || !m_release.isNull() ? "size, MD5 and SHA-256" : "size and MD5");
+    m_digestsFailed = false;
+    return true;
+}
+
+bool FileTransfer::checkSha256(QString *error)
+{
+    if (m_packed && m_body.sha256Hex() != m_packed->sha256) {
+        qCInfo(lcCheck, "%s: SHA-256 differs from the list", qUtf8Printable(m_wire.path));
+        *error = message("更新文件%1校验不对");
+        return false;
+    }
+    if (!m_packed && !m_release.isNull() &&
+        !m_release.checkFile(m_entry.path, m_body.sha256Hex(), error)) {
         qCInfo(lcCheck, "%s: SHA-256 differs from sha256.txt", qUtf8Printable(m_entry.path));
         return false;
     }
-    qCInfo(lcCheck, "%s: %s right", qUtf8Printable(m_entry.path),
-           m_release.isNull() ? "size and MD5" : "size, MD5 and SHA-256");
-    m_digestsFailed = false;
     return true;
+}
+
+// A checked body gets the listed name; a checked packed copy is decoded into the file, and
+// is of no use after that, whatever the decoding gave.
+bool FileTransfer::storeBody(QString *error)
+{
+    if (!m_packed) {
+        if (m_body.store(m_target.absoluteFilePath()))
+            return true;
+        *error = message("更新文件%1写入失败");
+        return false;
+    }
+    m_body.close();
+    const bool decoded =
+        packedcopy::decodeInto(m_store->bodyPath(m_wire.path), m_base, m_entry, m_release, m_store,
+                               m_target.absoluteFilePath(), error);
+    m_resume.forget();
+    return decoded;
 }
 
 QString FileTransfer::networkError() const
@@ -264,7 +312,7 @@ void FileTransfer::finish(const QString &error)
     m_succeeded = error.isEmpty();
     m_error = error;
     const bool resumable =
-        m_resume.isRecorded() && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;
+        m_resume.isRecorded() && !m_tooLong && !m_writeFailed && m_body.size() < m_wire.size;
     if (error.isEmpty() ? m_resume.isRecorded() : !resumable)
         m_resume.forget();
     releaseReply();
