@@ -94,7 +94,8 @@ bool isReservedPath(const QString &path)
         if (UpdateNames::isTemporaryName(name))
             return true;
     }
-    return !names.isEmpty() && UpdateNames::isInstallationFileName(names.first());
+    return !names.isEmpty() && (UpdateNames::isInstallationFileName(names.first()) ||
+                                UpdateNames::isVersionFolderName(names.first()));
 }
 
 QString findOldCopyOfListedPath(const QStringList &paths, bool foldCase)

@@ -18,7 +18,8 @@ bool isContainedRelativePath(const QString &path);
 bool isInCacheOwnFolder(const QString &path);
 
 // True when `path` takes a name the updater gives its own files in the installation folder
-// (letter case aside, see UpdateNames::isTemporaryName and isInstallationFileName), as a file
+// or, at the top, in a version's folder on the server (letter case aside, see
+// UpdateNames::isTemporaryName, isInstallationFileName and isVersionFolderName), as a file
 // or as a folder on its way.
 bool isReservedPath(const QString &path);
 

@@ -77,6 +77,11 @@ bool isInstallationFileName(const QString &name)
     return false;
 }
 
+bool isVersionFolderName(const QString &name)
+{
+    return name.compare(packFolder(), Qt::CaseInsensitive) == 0;
+}
+
 QString description()
 {
     return QStringLiteral("update.ini");

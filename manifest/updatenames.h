@@ -27,6 +27,9 @@ bool isTemporaryName(const QString &name);
 // At the top of the installation folder: the record, the journal, the applied sequence and
 // the temporary names of their writes.
 bool isInstallationFileName(const QString &name);
+// At the top of a version's folder on the server: packFolder(), where a listed file would
+// lie among the packed copies (and take the place of their list).
+bool isVersionFolderName(const QString &name);
 
 // In the cache folder.
 QString description();   // "update.ini", as fetched

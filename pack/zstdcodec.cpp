@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
+// ZSTD_c_deterministicRefPrefix: experimental, in 1.5.4 and in both libraries linked.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <memory>
@@ -75,7 +77,10 @@ bool configure(ZSTD_CCtx *context, int level, qint64 sourceSize, bool patch)
         !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1)) &&
         !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 1)) &&
         !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_enableLongDistanceMatching, 1)) &&
-        !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog));
+        !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, windowLog)) &&
+        // A base mapped right before the file would make zstd take the two as one buffer,
+        // with other bytes than the command line's (its buffers never touch).
+        !ZSTD_isError(ZSTD_CCtx_setParameter(context, ZSTD_c_deterministicRefPrefix, 1));
     // One worker thread, as the command line: a library built without threads compresses in
     // the caller's thread, with slightly different bytes.
     ZSTD_CCtx_setParameter(context, ZSTD_c_nbWorkers, 1);

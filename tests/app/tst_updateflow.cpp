@@ -392,6 +392,8 @@ void TestUpdateFlow::listedNamesOfTheUpdaterAreRefused_data()
     QTest::newRow("the record") << "update_md5.info" << false;
     // Overwritten by the journal, then deleted with it.
     QTest::newRow("the journal") << "update_md5.info.journal" << false;
+    // Served where the packed copies' list lies: never the listed file.
+    QTest::newRow("the packed copies' list") << ".~zstd/list.txt" << false;
 }
 
 void TestUpdateFlow::listedNamesOfTheUpdaterAreRefused()

@@ -256,6 +256,9 @@ void TestPublish::refusesNamesOfTheUpdatersOwnFiles_data()
     QTest::newRow("journal") << QStringLiteral("Update_md5.info.Journal") << own;
     QTest::newRow("previous version") << QStringLiteral("doc/abc.txt.~PV") << own;
     QTest::newRow("staged") << QStringLiteral("bin/.~Nw3") << own;
+    const QString packed = QStringLiteral("lies in .~zstd, the folder of the packed copies");
+    QTest::newRow("packed copies' list") << QStringLiteral(".~zstd/list.txt") << packed;
+    QTest::newRow("packed copies' folder in capitals") << QStringLiteral(".~ZStd/a.zst") << packed;
     QTest::newRow("old copy of a listed file")
         << QStringLiteral("doc/abc.txt.OLD")
         << QStringLiteral("is where the clients keep the previous version of another file");

@@ -17,7 +17,44 @@ private slots:
     void catchesChanges();
     void verifiesListOfAnotherCodePage_data();
     void verifiesListOfAnotherCodePage();
+    void acceptsPublishedPackedCopies();
+    void catchesChangedPackedCopies_data();
+    void catchesChangedPackedCopies();
+
+private:
+    // v1 signed, then v2 with bin/host.dll changed, signed, with packed copies: a compressed
+    // copy of bin/host.dll and its patch from v1 (doc/abc.txt is too small to pack).
+    bool publishPackedRelease();
+    // The list's line of that kind ("zstd" or "patch").
+    QByteArray packLine(const QByteArray &kind) const;
 };
+
+bool TestPublishVerify::publishPackedRelease()
+{
+    QByteArray host; // numbers: compressible, but not to nothing
+    for (int i = 0; host.size() < 70000; ++i)
+        host += QByteArray::number(i * 7919 % 10007) + ',';
+    if (!writeFile(path(QStringLiteral("release")), QStringLiteral("bin/host.dll"), host) ||
+        publishSigned(QStringLiteral("v1")).exitCode != 0)
+        return false;
+    host.replace(35000, 5, "HOST2");
+    if (!writeFile(path(QStringLiteral("release")), QStringLiteral("bin/host.dll"), host))
+        return false;
+    const ToolRun run =
+        publishSigned(QStringLiteral("v2"), {QStringLiteral("--compress"),
+                                             QStringLiteral("--patch-from"), QStringLiteral("v1")});
+    return run.exitCode == 0 && !packLine("zstd").isEmpty() && !packLine("patch").isEmpty();
+}
+
+QByteArray TestPublishVerify::packLine(const QByteArray &kind) const
+{
+    for (const QByteArray &line :
+         readFile(root() + QStringLiteral("/v2/.~zstd/list.txt")).split('\n')) {
+        if (line.startsWith(kind + '\t'))
+            return line + '\n';
+    }
+    return QByteArray();
+}
 
 void TestPublishVerify::acceptsWhatWasPublished()
 {
@@ -67,6 +104,9 @@ void TestPublishVerify::catchesChanges_data()
     QTest::newRow("record in capitals")
         << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
         << QByteArray("\tUPDATE_MD5.INFO") << QByteArray("更新文件UPDATE_MD5.INFO路径不合法");
+    QTest::newRow("packed copies' folder")
+        << QStringLiteral("v1/md5.txt") << QByteArray("\tdoc\\abc.txt")
+        << QByteArray("\t.~Zstd\\list.txt") << QByteArray("更新文件.~Zstd/list.txt路径不合法");
     QTest::newRow("old copy of a listed file")
         << QStringLiteral("v1/md5.txt") << QByteArray("\tbin\\host.dll")
         << QByteArray("\tdoc\\abc.txt.old")
@@ -131,6 +171,68 @@ void TestPublishVerify::verifiesListOfAnotherCodePage()
                    codePageOption);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
     QVERIFY2(run.output.contains("3 files checked"), run.output.constData());
+}
+
+void TestPublishVerify::acceptsPublishedPackedCopies()
+{
+    QVERIFY(publishPackedRelease());
+    const ToolRun run = verify();
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY2(run.output.contains("folder \"v2\"") && run.output.contains("2 packed copies decoded"),
+             run.output.constData());
+}
+
+void TestPublishVerify::catchesChangedPackedCopies_data()
+{
+    QTest::addColumn<QString>("file"); // below the root; "zstd" or "patch": that packed copy
+    QTest::addColumn<QByteArray>("change");
+    QTest::addColumn<QByteArray>("problem");
+    const QByteArray differs = "differs from its line in list.txt";
+    const QByteArray notSigned = "list.txt does not match Release/PatchListSha256 of update.ini";
+    QTest::newRow("changed compressed copy")
+        << QStringLiteral("zstd") << QByteArray("flip")
+        << QByteArray("(compressed copy of \"bin/host.dll\") is "
+                      "missing or ") +
+               differs;
+    QTest::newRow("removed patch") << QStringLiteral("patch") << QByteArray("remove")
+                                   << QByteArray("(patch of \"bin/host.dll\") is missing");
+    QTest::newRow("changed list") << QStringLiteral("v2/.~zstd/list.txt") << QByteArray("line ends")
+                                  << notSigned;
+    QTest::newRow("list without the patch")
+        << QStringLiteral("v2/.~zstd/list.txt") << QByteArray("drop patch") << notSigned;
+    QTest::newRow("removed list") << QStringLiteral("v2/.~zstd/list.txt") << QByteArray("remove")
+                                  << QByteArray("/v2/.~zstd/list.txt is missing");
+    QTest::newRow("changed base") << QStringLiteral("v1/bin/host.dll") << QByteArray("flip")
+                                  << QByteArray("no published folder holds its base");
+}
+
+void TestPublishVerify::catchesChangedPackedCopies()
+{
+    QFETCH(QString, file);
+    QFETCH(QByteArray, change);
+    QFETCH(QByteArray, problem);
+    QVERIFY(publishPackedRelease());
+    QVERIFY(verify().exitCode == 0);
+    QString target = root() + QLatin1Char('/') + file;
+    if (file == QLatin1String("zstd") || file == QLatin1String("patch"))
+        target = root() + QStringLiteral("/v2/.~zstd/") +
+                 QString::fromLatin1(packLine(file.toLatin1()).split('\t').value(4)) +
+                 QStringLiteral(".zst");
+    QByteArray bytes = readFile(target);
+    QVERIFY(!bytes.isEmpty());
+    if (change == "remove") {
+        QVERIFY(QFile::remove(target));
+    } else if (change == "flip") {
+        bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 1);
+        QVERIFY(writeFile(target, bytes));
+    } else if (change == "line ends") {
+        QVERIFY(writeFile(target, bytes.replace("\r\n", "\n")));
+    } else {
+        QVERIFY(writeFile(target, bytes.replace(packLine("patch"), QByteArray())));
+    }
+    const ToolRun run = verify();
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(problem), run.errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPublishVerify)

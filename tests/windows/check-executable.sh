@@ -7,9 +7,10 @@ exe=$1
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 headers=$("$objdump" -p "$exe")
 
+# mpr.dll: the network drives' names, for Qt's QStorageInfo (the free space before a decode).
 system_dlls=" advapi32.dll crypt32.dll dwmapi.dll gdi32.dll imm32.dll iphlpapi.dll kernel32.dll
  msvcrt.dll netapi32.dll ole32.dll oleaut32.dll shell32.dll user32.dll userenv.dll uxtheme.dll
- version.dll winmm.dll ws2_32.dll wtsapi32.dll comdlg32.dll comctl32.dll shlwapi.dll "
+ version.dll winmm.dll ws2_32.dll wtsapi32.dll comdlg32.dll comctl32.dll shlwapi.dll mpr.dll "
 status=0
 while read -r dll; do
     lower=$(echo "$dll" | tr 'A-Z' 'a-z')

@@ -37,6 +37,11 @@ private slots:
         QTest::newRow("folder named as the record") << QStringLiteral("update_md5.info/x");
         QTest::newRow("journal") << QStringLiteral("update_md5.info.journal");
         QTest::newRow("applied sequence") << QStringLiteral("update_sequence.info");
+        // The packed copies' folder on the server, where a listed file would be taken for
+        // their list or a copy.
+        QTest::newRow("packed copies' list") << QStringLiteral(".~zstd/list.txt");
+        QTest::newRow("packed copies' folder in capitals") << QStringLiteral(".~ZSTD/a.zst");
+        QTest::newRow("packed copies' folder through a dot") << QStringLiteral("./.~Zstd");
         // The first file again in other words: its previous version would be lost.
         QTest::newRow("the same file through a dot") << QStringLiteral("./good.txt");
         QTest::newRow("the same file through a doubled slash") << QStringLiteral(".//good.txt");

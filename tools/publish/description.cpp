@@ -2,6 +2,7 @@
 #include "publisher.h"
 
 #include "listformat.h"
+#include "packedcopies.h"
 #include "publishfiles.h"
 #include "releasescan.h"
 #include "releasesection.h"
@@ -38,8 +39,16 @@ bool releaseSectionFor(const PublishOptions &options, const QString &live,
     return true;
 }
 
+// The SHA-256 hex of the version's list of packed copies; empty when it has none.
+QByteArray packListSha256(const QString &folderPath)
+{
+    const QString list = packListOf(folderPath);
+    return QFileInfo::exists(list) ? sha256Hex(readAll(list)) : QByteArray();
+}
+
 // Written by QSettings itself, so that the updater's QSettings reads back any text.
-bool writeIni(const QString &path, const PublishOptions &options, const ReleaseSection *section)
+bool writeIni(const QString &path, const PublishOptions &options, const ReleaseSection *section,
+              const QByteArray &listSha256)
 {
     QSettings ini(path, QSettings::IniFormat);
     ini.setValue(QStringLiteral("Summary/UpdateType"), options.forced ? 1 : 0);
@@ -47,15 +56,22 @@ bool writeIni(const QString &path, const PublishOptions &options, const ReleaseS
     ini.setValue(QStringLiteral("Version/Version"), options.version);
     if (section)
         writeReleaseSection(ini, *section);
+    if (!listSha256.isEmpty()) {
+        ini.setValue(packListKey(section != nullptr),
+                     UpdateNames::packFolder() + QLatin1Char('/') + UpdateNames::packList());
+        ini.setValue(packListSha256Key(section != nullptr), QString::fromLatin1(listSha256));
+    }
     ini.sync();
     return ini.status() == QSettings::NoError;
 }
 
-bool readsBack(const QString &path, const PublishOptions &options, const ReleaseSection *section)
+bool readsBack(const QString &path, const PublishOptions &options, const ReleaseSection *section,
+               const QByteArray &listSha256)
 {
     const QSettings check(path, QSettings::IniFormat);
     if (check.value(QStringLiteral("Version/Folder")).toString() != options.folder ||
-        check.value(QStringLiteral("Version/Version")).toString() != options.version)
+        check.value(QStringLiteral("Version/Version")).toString() != options.version ||
+        check.value(packListSha256Key(section != nullptr)).toString().toLatin1() != listSha256)
         return false;
     return !section || readReleaseSection(path).sequence == section->sequence;
 }
@@ -87,8 +103,9 @@ bool writeDescription(const PublishOptions &options, const QString &folderPath,
         return false;
     result->replacedSigned = !signing && QFileInfo::exists(signatures);
     QFile::remove(temporary); // a left-over in the way fails the write below
-    if (!writeIni(temporary, options, signing ? &section : nullptr) ||
-        !readsBack(temporary, options, signing ? &section : nullptr)) {
+    const QByteArray listSha256 = packListSha256(folderPath);
+    if (!writeIni(temporary, options, signing ? &section : nullptr, listSha256) ||
+        !readsBack(temporary, options, signing ? &section : nullptr, listSha256)) {
         *error =
             QStringLiteral("cannot write %1, or it does not read back as written").arg(temporary);
         return false;
@@ -117,6 +134,17 @@ bool writeDescription(const PublishOptions &options, const QString &folderPath,
         return false;
     }
     return true;
+}
+
+QString packListKey(bool signedRelease)
+{
+    return signedRelease ? QStringLiteral("Release/PatchList") : QStringLiteral("Patches/List");
+}
+
+QString packListSha256Key(bool signedRelease)
+{
+    return signedRelease ? QStringLiteral("Release/PatchListSha256")
+                         : QStringLiteral("Patches/Sha256");
 }
 
 bool composeSha256List(const QList<ReleaseFile> &files, const QString &folderPath, QByteArray *list,

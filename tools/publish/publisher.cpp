@@ -2,6 +2,7 @@
 
 #include "fileops.h"
 #include "manifest.h"
+#include "packedcopies.h"
 #include "pathrules.h"
 #include "publishfiles.h"
 #include "releasescan.h"
@@ -94,25 +95,106 @@ bool writeSha256List(const PublishOptions &options, const QList<ReleaseFile> &fi
     return false;
 }
 
-bool assembleVersion(const PublishOptions &options, const QList<ReleaseFile> &files,
-                     const QString &target, QString *error)
+QString stagingFolder(const PublishOptions &options)
 {
-    const QString staging =
-        QDir(options.serverRoot)
-            .absoluteFilePath(
-                QStringLiteral(".publishing-%1").arg(QCoreApplication::applicationPid()));
+    return QDir(options.serverRoot)
+        .absoluteFilePath(QStringLiteral(".publishing-%1").arg(QCoreApplication::applicationPid()));
+}
+
+bool assembleVersion(const PublishOptions &options, const PackSettings &packs,
+                     const QList<ReleaseFile> &files, const QString &target, QString *error)
+{
+    const QString staging = stagingFolder(options);
     QDir(staging).removeRecursively(); // a left-over in the way fails the copy below
     const bool ok =
         QDir().mkpath(staging) && copyRelease(files, staging, error) &&
         writeAll(QDir(staging).absoluteFilePath(UpdateNames::md5List()), composeList(files)) &&
         verifyPublishedFolder(staging, options.codec, files.size(), error) &&
-        writeSha256List(options, files, staging, error) && goLive(staging, target, error);
+        writeSha256List(options, files, staging, error) &&
+        stagePackedCopies(packs, files, staging, staging, options.codec, error) &&
+        goLive(staging, target, error);
     if (!ok) {
         if (error->isEmpty())
             *error = QStringLiteral("cannot write below %1").arg(staging);
         QDir(staging).removeRecursively(); // outside the served folders either way
     }
     return ok;
+}
+
+// A published folder without packed copies gets them beside its files, assembled and checked
+// in the staging folder first. No client fetches them before update.ini names them.
+bool addPackedCopies(const PublishOptions &options, const PackSettings &packs,
+                     const QList<ReleaseFile> &files, const QString &target, bool *added,
+                     QString *error)
+{
+    if (!packs.any() || QFileInfo::exists(packListOf(target)))
+        return true;
+    const QString staging = stagingFolder(options);
+    QDir(staging).removeRecursively(); // a left-over in the way fails the packing
+    const bool ok = QDir().mkpath(staging) &&
+                    stagePackedCopies(packs, files, target, staging, options.codec, error) &&
+                    (!QFileInfo::exists(packFolderOf(staging)) ||
+                     renamePath(packFolderOf(staging), packFolderOf(target)));
+    QDir(staging).removeRecursively(); // outside the served folders either way
+    if (!ok && error->isEmpty())
+        *error = QStringLiteral("cannot move the packed copies into %1").arg(target);
+    *added = ok && QFileInfo::exists(packListOf(target));
+    return ok;
+}
+
+bool readPackSettings(const PublishOptions &options, const QString &target, PackSettings *packs,
+                      QString *error)
+{
+    packs->compress = options.compress;
+    packs->level = options.compressLevel;
+    if (!readBaseFolders(options.serverRoot, options.patchFrom, options.codec, &packs->bases,
+                         error))
+        return false;
+    for (const BaseFolder &base : qAsConst(packs->bases)) {
+        if (QDir(base.path).absolutePath() == QDir(target).absolutePath()) {
+            *error =
+                QStringLiteral("--patch-from \"%1\" is the folder being published").arg(base.name);
+            return false;
+        }
+    }
+    return true;
+}
+
+// What the packed copies of the live folder are and save, when it has them or they were asked.
+QStringList reportPacks(const PublishOptions &options, const PackSettings &packs,
+                        const QList<ReleaseFile> &files, const QString &target)
+{
+    const QByteArray list = readAll(packListOf(target));
+    if (list.isEmpty() && !packs.any())
+        return {};
+    return packReport(parsePackList(list, options.codec), list.size(),
+                      parseManifest(composeList(files), options.codec), packs.bases);
+}
+
+// Whether `target` holds this very release already, its packed copies (if any) intact; fails
+// when it holds another one, unless --force.
+bool checkExisting(const PublishOptions &options, const QList<ReleaseFile> &files,
+                   const QString &target, bool *unchanged, QString *error)
+{
+    const bool exists = QFileInfo(target).isDir() && !QDir(target).isEmpty();
+    QString ignored;
+    const bool sameFiles =
+        exists &&
+        readAll(QDir(target).absoluteFilePath(UpdateNames::md5List())) == composeList(files) &&
+        verifyPublishedFolder(target, options.codec, files.size(), &ignored);
+    QString packProblem;
+    *unchanged = sameFiles &&
+                 publishedPacksCheckOut(options.serverRoot, target, options.codec, &packProblem);
+    if (!exists || *unchanged || options.replaceExisting)
+        return true;
+    *error = sameFiles ? QStringLiteral("the packed copies in %1 do not check out: %2; pass "
+                                        "--force to publish the folder again")
+                             .arg(target, packProblem)
+                       : QStringLiteral("%1 already holds another version; published folders "
+                                        "must not change under the clients: choose a new "
+                                        "--folder, or pass --force")
+                             .arg(target);
+    return false;
 }
 
 } // namespace
@@ -135,20 +217,16 @@ bool publishRelease(const PublishOptions &options, PublishResult *result, QStrin
     for (const ReleaseFile &file : qAsConst(files))
         result->byteCount += file.size;
 
-    const QByteArray list = composeList(files);
-    const bool exists = QFileInfo(target).isDir() && !QDir(target).isEmpty();
-    QString ignored;
-    result->unchanged = exists &&
-                        readAll(QDir(target).absoluteFilePath(UpdateNames::md5List())) == list &&
-                        verifyPublishedFolder(target, options.codec, files.size(), &ignored);
-    if (exists && !result->unchanged && !options.replaceExisting) {
-        *error = QStringLiteral("%1 already holds another version; published folders must not "
-                                "change under the clients: choose a new --folder, or pass --force")
-                     .arg(target);
+    PackSettings packs;
+    if (!readPackSettings(options, target, &packs, error))
         return false;
-    }
-    if (result->unchanged ? !writeSha256List(options, files, target, error)
-                          : !assembleVersion(options, files, target, error))
+    if (!checkExisting(options, files, target, &result->unchanged, error))
         return false;
+    if (result->unchanged
+            ? !writeSha256List(options, files, target, error) ||
+                  !addPackedCopies(options, packs, files, target, &result->packsAdded, error)
+            : !assembleVersion(options, packs, files, target, error))
+        return false;
+    result->packReport = reportPacks(options, packs, files, target);
     return writeDescription(options, target, result, error);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ed25519key.h"
+#include "zstdcodec.h"
 
 #include <QList>
 #include <QString>
@@ -23,6 +24,10 @@ struct PublishOptions
     QList<SigningKey> signingKeys;
     int expiresDays = 0; // 0: the release does not expire
     qint64 sequence = 0; // 0: one more than the replaced update.ini's, 1 for the first
+    // Packed copies in <folder>/.~zstd: none unless asked for; the full files stay as they are.
+    bool compress = false; // a zstd-compressed copy of each file it makes clearly smaller
+    QStringList patchFrom; // published folders whose files are the bases of patches
+    int compressLevel = zstdcodec::DefaultLevel; // zstd's level for both
 };
 
 struct PublishResult
@@ -34,6 +39,8 @@ struct PublishResult
     qint64 sequence = 0;         // signed releases only
     QString expires;             // signed releases with --expires only
     bool replacedSigned = false; // the update.ini replaced by an unsigned one was signed
+    bool packsAdded = false;     // the unchanged folder got the packed copies it lacked
+    QStringList packReport;      // the packed copies and what clients fetch with them
 };
 
 // Writes <root>/<folder>/ with the release's files and md5.txt, checks them, and then

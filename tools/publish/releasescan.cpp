@@ -55,6 +55,12 @@ bool describeFile(const QString &releaseDir, const QString &relativePath, QTextC
         *error = QStringLiteral("\"%1\" is no path the clients can install").arg(relativePath);
         return false;
     }
+    if (UpdateNames::isVersionFolderName(relativePath.section(QLatin1Char('/'), 0, 0))) {
+        *error = QStringLiteral("\"%1\" lies in %2, the folder of the packed copies on the "
+                                "server; the clients would refuse the list")
+                     .arg(relativePath, UpdateNames::packFolder());
+        return false;
+    }
     // Only other letter cases get here: the exact names are left out.
     if (isReservedPath(relativePath)) {
         *error = QStringLiteral("\"%1\" takes a name of the updater's own files; the clients "

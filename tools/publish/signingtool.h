@@ -31,7 +31,7 @@ struct VerifyReport
 };
 
 // Checks a published tree as a client configured with `keys` would see it: the signature
-// over update.ini, the [Release] section, md5.txt and sha256.txt against it, and every
-// listed file's size, MD5 and SHA-256.
+// over update.ini, the [Release] section, md5.txt and sha256.txt against it, every listed
+// file's size, MD5 and SHA-256, and the packed copies the section names (verifyPackedCopies).
 VerifyReport verifyPublishedRelease(const QString &root, const QList<PublicKey> &keys,
                                     QTextCodec *codec);

@@ -4,6 +4,7 @@
 #include "digest.h"
 #include "listformat.h"
 #include "manifest.h"
+#include "packedcopies.h"
 #include "pathrules.h"
 #include "publishfiles.h"
 #include "releaseverifier.h"
@@ -159,7 +160,10 @@ VerifyReport verifyPublishedRelease(const QString &root, const QList<PublicKey> 
     checkLists(folder, md5Bytes, shaBytes, release, &report);
     // Decoded with the clients' code page itself: through the local one, a list written for
     // another code page would lose or change the names it cannot represent.
-    checkFiles(folder, parseManifest(md5Bytes, codec), parseSha256List(shaBytes, codec), &report);
+    const Manifest listed = parseManifest(md5Bytes, codec);
+    const Sha256List sha256 = parseSha256List(shaBytes, codec);
+    checkFiles(folder, listed, sha256, &report);
+    verifyPackedCopies(root, folder, listed, sha256, codec, &report);
     report.facts.prepend(QStringLiteral("folder \"%1\"").arg(folderName));
     return report;
 }
