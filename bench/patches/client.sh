@@ -120,7 +120,11 @@ memory() {
         peak=$(stat_of "$cwork/rss-$kind" 1 max)
         bytes=$(awk -v k="$kind" '$1 == k { print $3 }' "$cwork/rss.txt" | sort -n | tail -n 1)
         limit=$(awk -v w="$window" 'BEGIN { printf "%.0f", 64 * 1024 + w }')
-        echo "| $label | $(awk -v p="$peak" 'BEGIN { printf "%.1f", p / 1024 }') MiB (max of $bench_pairs) | $bytes bytes on the wire | < $(awk -v l="$limit" 'BEGIN { printf "%.0f", l / 1024 }') MiB | $(verdict "$peak" "<" "$limit") |"
+        local mib_peak mib_limit
+        mib_peak=$(awk -v p="$peak" 'BEGIN { printf "%.1f", p / 1024 }')
+        mib_limit=$(awk -v l="$limit" 'BEGIN { printf "%.0f", l / 1024 }')
+        echo "| $label | $mib_peak MiB (max of $bench_pairs) | $bytes bytes on the wire | < $mib_limit MiB | $(verdict "$peak" "<" "$limit") |"
+        summarize "$label" "$mib_peak MiB" "< $mib_limit MiB" "$(verdict "$peak" "<" "$limit")"
     done
 }
 
