@@ -97,11 +97,9 @@ bool TestPackedUpdate::nameList(bool isSigned, const QByteArray &list, const QSt
 {
     if (!isSigned)
         return PackedRelease::nameInDescription(root(), list, name);
-    QByteArray description = readFile(root() + QStringLiteral("/update.ini"));
-    const int section = description.indexOf("[Release]\n");
-    return section >= 0 &&
-           resign(description.insert(section + 10, PackedRelease::releaseKeys(list, name)),
-                  QStringLiteral("a"));
+    const QByteArray description = PackedRelease::withReleaseKeys(
+        readFile(root() + QStringLiteral("/update.ini")), list, name);
+    return !description.isEmpty() && resign(description, QStringLiteral("a"));
 }
 
 // The requests of an attempt before its files.

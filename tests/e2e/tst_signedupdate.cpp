@@ -186,10 +186,9 @@ void TestSignedUpdate::tamper(const QString &how)
         const QByteArray list = PackedRelease::writeList(
             version, PackedRelease::servePatch(version, QStringLiteral("a.dll"), packed,
                                                V1.value(QStringLiteral("a.dll"))));
-        QByteArray ini = served(QStringLiteral("update.ini"));
-        QVERIFY(
-            resign(ini.insert(ini.indexOf("[Release]\n") + 10, PackedRelease::releaseKeys(list)),
-                   QStringLiteral("a")));
+        const QByteArray ini =
+            PackedRelease::withReleaseKeys(served(QStringLiteral("update.ini")), list);
+        QVERIFY(!ini.isEmpty() && resign(ini, QStringLiteral("a")));
         QVERIFY(writeFile(version, QStringLiteral(".~zstd/list.txt"), flipByte(list, 3)));
     } else if (how == QLatin1String("file")) {
         QVERIFY(writeFile(root(), QStringLiteral("v2/a.dll"),

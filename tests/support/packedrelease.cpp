@@ -92,9 +92,15 @@ bool nameInDescription(const QString &root, const QByteArray &list, const QStrin
                          "\nSha256=" + sha256Hex(list) + "\n");
 }
 
-QByteArray releaseKeys(const QByteArray &list, const QString &name)
+QByteArray withReleaseKeys(QByteArray description, const QByteArray &list, const QString &name)
 {
-    return "PatchList=" + name.toUtf8() + "\nPatchListSha256=" + sha256Hex(list) + "\n";
+    const int section = description.indexOf("[Release]");
+    const int lineEnd = section < 0 ? -1 : description.indexOf('\n', section);
+    if (lineEnd < 0)
+        return QByteArray();
+    const QByteArray newline = description.at(lineEnd - 1) == '\r' ? "\r\n" : "\n";
+    return description.insert(lineEnd + 1, "PatchList=" + name.toUtf8() + newline +
+                                               "PatchListSha256=" + sha256Hex(list) + newline);
 }
 
 QByteArray sha256Hex(const QByteArray &bytes)

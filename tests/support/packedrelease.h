@@ -31,9 +31,11 @@ QByteArray writeList(const QString &versionDir, const QByteArray &lines);
 // with `list`'s SHA-256.
 bool nameInDescription(const QString &root, const QByteArray &list,
                        const QString &name = QStringLiteral(".~zstd/list.txt"));
-// The [Release] keys of a signed release naming the list, to go into update.ini's section.
-QByteArray releaseKeys(const QByteArray &list,
-                       const QString &name = QStringLiteral(".~zstd/list.txt"));
+// `description` (a signed update.ini) with the [Release] keys naming the list added at the
+// top of that section, in the description's own line ending (QSettings writes CR LF on
+// Windows); empty when it has no [Release] section.
+QByteArray withReleaseKeys(QByteArray description, const QByteArray &list,
+                           const QString &name = QStringLiteral(".~zstd/list.txt"));
 
 QByteArray sha256Hex(const QByteArray &bytes);
 
