@@ -79,6 +79,7 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
     config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
     config.connections = connectionsFrom(settings.value(QStringLiteral("Connections")).toString(),
                                          FetchOptions::MaxConnections);
+    config.patches = patchesFrom(settings.value(QStringLiteral("Patches")).toString());
     return config;
 }
 
@@ -136,4 +137,14 @@ int connectionsFrom(const QString &value, int limit)
     if (fits && number < 1)
         return 1;
     return fits && number < qulonglong(limit) ? int(number) : limit;
+}
+
+bool patchesFrom(const QString &value)
+{
+    const QString text = value.trimmed();
+    for (const char *off : {"false", "no", "off", "0"}) {
+        if (text.compare(QLatin1String(off), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return true;
 }

@@ -20,6 +20,7 @@ struct UpdateConfig
     bool hasCaFile = false;    // "CaFile" present: only its authorities are trusted
     QString caFile;            // its value made absolute against the program's folder
     int connections = 1;       // "Connections": files in flight at once, 1 to the limit
+    bool patches = true;       // "Patches": false turns compressed copies and patches off
 };
 
 // Name of the default cache folder inside the program's folder. On platforms without an
@@ -36,3 +37,5 @@ void ensureFolder(QDir &folder);
 // "Connections": a whole number from 1 up; above the limit counts as the limit, anything
 // else (absent, empty, not a number, 0 or less) as 1.
 int connectionsFrom(const QString &value, int limit);
+// "Patches": off only for "false", "no", "off" or "0" in any letter case; on when absent.
+bool patchesFrom(const QString &value);

@@ -125,9 +125,12 @@ Outcome UpdateDriver::attempt()
         !m_fetch.fetchLists(&attempt.fetched, &error))
         return m_outcomes->attemptFailure(error);
     const Manifest listed = parseManifest(attempt.fetched.list);
-    attempt.pending = compareWithInstalled(listed, m_config.installDir);
+    attempt.pending = compareWithInstalled(listed, m_config.installDir, &attempt.installedMd5);
     qCInfo(lcRun, "%d of %d listed files differ from the installation", int(attempt.pending.size()),
            int(listed.size()));
+    if (!attempt.pending.isEmpty() && m_config.patches &&
+        !m_fetch.fetchPackList(&attempt.fetched, &error))
+        return m_outcomes->attemptFailure(error);
     return offerUpdate(attempt);
 }
 
@@ -171,6 +174,8 @@ Outcome UpdateDriver::applyPending(const Attempt &attempt)
     options.release = attempt.fetched.release;
     options.sslConfiguration = m_fetch.sslConfiguration();
     options.connections = m_config.connections;
+    options.packs = attempt.fetched.packs;
+    options.installedMd5 = attempt.installedMd5;
     CDownloadThread worker(attempt.fetched.description.baseUrl, m_config.cacheDir,
                            m_config.installDir, attempt.pending.values(), options);
     waitForWorker(worker, !m_outcomes->console() || attempt.forced());

@@ -46,6 +46,7 @@ private:
     {
         FetchedRelease fetched;
         Manifest pending;
+        QMap<QString, QByteArray> installedMd5; // what is installed at each pending path
         bool forced() const { return fetched.description.updateType != 0; }
     };
 

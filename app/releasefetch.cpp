@@ -2,6 +2,7 @@
 
 #include "appliedsequence.h"
 #include "httprequest.h"
+#include "sha256.h"
 #include "tlsconfig.h"
 #include "trustmessages.h"
 #include "updatelog.h"
@@ -16,6 +17,16 @@ namespace {
 // description and signature, and for a list of 100,000 files (about 6 MiB) ten times over.
 constexpr qint64 DescriptionLimit = 1024 * 1024;
 constexpr qint64 ListLimit = 64 * 1024 * 1024;
+
+bool isSha256Hex(const QByteArray &text)
+{
+    static const QByteArray digits("0123456789abcdefABCDEF");
+    for (const char c : text) {
+        if (!digits.contains(c))
+            return false;
+    }
+    return text.size() == 64;
+}
 
 } // namespace
 
@@ -136,6 +147,52 @@ bool ReleaseFetch::verifyLists(FetchedRelease *fetched, QString *error)
         return false;
     qCInfo(lcCheck, "md5.txt and sha256.txt match update.ini");
     return true;
+}
+
+bool ReleaseFetch::fetchPackList(FetchedRelease *fetched, QString *error)
+{
+    const ReleaseSection section = fetched->release.section();
+    const QString name = isSigned() ? section.patchList : fetched->description.packList;
+    const QByteArray sha256 =
+        isSigned() ? section.patchListSha256 : fetched->description.packListSha256;
+    if (name.isEmpty())
+        return true;
+    if (!UpdateNames::isPackListPath(name) || !isSha256Hex(sha256)) {
+        qCInfo(lcFetch,
+               "update.ini names no usable list of packed copies (\"%s\"): files are "
+               "fetched whole",
+               qUtf8Printable(name));
+        return true;
+    }
+    QByteArray list;
+    QString transferError;
+    if (!fetch(UpdateNames::fileUrl(fetched->description.baseUrl, name), ListLimit, &list,
+               &transferError)) {
+        qCInfo(lcFetch, "%s could not be fetched (%s): files are fetched whole",
+               qUtf8Printable(name), qUtf8Printable(transferError));
+        return true;
+    }
+    if (!checkPackList(*fetched, list, sha256, error))
+        return error->isEmpty();
+    fetched->packs = parsePackList(list);
+    qCInfo(lcCheck, "%s matches update.ini: %d packed copies", qUtf8Printable(name),
+           int(fetched->packs.size()));
+    return true;
+}
+
+// A signed release's list must be the one its signed description names; an unsigned one
+// that is not costs the packed copies only (false with an empty error).
+bool ReleaseFetch::checkPackList(const FetchedRelease &fetched, const QByteArray &list,
+                                 const QByteArray &sha256, QString *error) const
+{
+    error->clear();
+    if (isSigned())
+        return fetched.release.checkPatchList(list, error);
+    if (sha256Hex(list) == sha256.toLower())
+        return true;
+    qCInfo(lcFetch, "%s differs from update.ini: files are fetched whole",
+           qUtf8Printable(fetched.description.packList));
+    return false;
 }
 
 bool ReleaseFetch::fetch(const QString &address, qint64 limit, QByteArray *body, QString *error)

@@ -2,6 +2,7 @@
 
 #include "config.h"
 #include "description.h"
+#include "packlist.h"
 #include "releaseverifier.h"
 
 #include <QByteArray>
@@ -18,13 +19,15 @@ struct FetchedRelease
     UpdateDescription description;
     QByteArray list;
     VerifiedRelease release; // null for an unsigned release
+    PackList packs;          // the release's packed copies, once fetched and checked
 };
 
 // The requests of an attempt before its files: update.ini (stored in the cache folder) and
 // md5.txt, and for a signed release update.ini.sig and sha256.txt with their checks. Without
 // "PublicKey" and "CaFile" in system.cfg no check runs and no extra request is made. Each
 // file is bounded in size (update.ini and update.ini.sig 1 MiB, the lists 64 MiB). Each
-// failure is the message the user sees.
+// failure is the message the user sees. The list of packed copies comes last, only when
+// files are to be fetched.
 class ReleaseFetch
 {
 public:
@@ -40,11 +43,18 @@ public:
 
     bool fetchDescription(FetchedRelease *fetched, QString *error);
     bool fetchLists(FetchedRelease *fetched, QString *error);
+    // The list of packed copies that update.ini names (a signed release in its [Release]
+    // section, an unsigned one in [Patches]), checked against the SHA-256 named with it. Only
+    // a signed release's list that is not the named one fails; when there is none, or it
+    // cannot be fetched or used, the files are fetched whole (a log line says why).
+    bool fetchPackList(FetchedRelease *fetched, QString *error);
 
 private:
     bool isSigned() const { return m_verifier.has_value(); }
     bool storeDescription(const QByteArray &body, QString *error) const;
     bool verifyLists(FetchedRelease *fetched, QString *error);
+    bool checkPackList(const FetchedRelease &fetched, const QByteArray &list,
+                       const QByteArray &sha256, QString *error) const;
     void recordSeen(const VerifiedRelease &release) const;
     // At most `limit` bytes are taken; a longer file fails with its own message.
     bool fetch(const QString &address, qint64 limit, QByteArray *body, QString *error);

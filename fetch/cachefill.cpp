@@ -4,6 +4,7 @@
 #include "fileops.h"
 #include "filetransfer.h"
 #include "updatelog.h"
+#include "updatenames.h"
 
 #include <QCoreApplication>
 #include <QNetworkRequest>
@@ -16,16 +17,6 @@ namespace {
 constexpr qint64 ReadBufferBytes = 1024 * 1024;
 constexpr qint64 MinReadBufferBytes = 256 * 1024;
 
-// Characters that a file name may hold but that would end the path part of a URL or be
-// read as an escape: they are escaped before the text is parsed tolerantly.
-QString escapeForUrlPath(QString path)
-{
-    path.replace(QLatin1Char('%'), QLatin1String("%25"));
-    path.replace(QLatin1Char('#'), QLatin1String("%23"));
-    path.replace(QLatin1Char('?'), QLatin1String("%3F"));
-    return path;
-}
-
 QString tr(const char *text)
 {
     return QCoreApplication::translate("CDownloadThread", text);
@@ -33,17 +24,18 @@ QString tr(const char *text)
 
 } // namespace
 
-CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir,
+CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir, const QDir &installDir,
                      const QList<ManifestEntry> &files, const FetchOptions &options,
                      QObject *parent)
-    : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_files(files), m_options(options),
-      m_partials(cacheDir)
+    : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
+      m_files(files), m_options(options), m_partials(cacheDir)
 {
     Q_ASSERT(options.connections >= 1 && options.connections <= FetchOptions::MaxConnections);
     if (m_options.connections > ConnectionsPerManager)
         m_secondManager = std::make_unique<QNetworkAccessManager>();
-    for (const ManifestEntry &entry : qAsConst(m_files))
-        m_bytesTotal += entry.size;
+    planPackedCopies();
+    for (int index = 0; index < m_files.size(); ++index)
+        m_bytesTotal += plannedBytes(index);
 }
 
 // A transfer in flight leaves what it received for the next run; the managers then delete
@@ -72,14 +64,14 @@ void CacheFill::fillPlaces(int places)
         const QFileInfo target = cacheTarget(entry);
         if (cachedFileUsable(target, entry)) {
             qCInfo(lcFetch, "%s: in the cache already", qUtf8Printable(entry.path));
-            m_bytesDone += entry.size;
+            m_bytesDone += plannedBytes(m_next);
             ++m_next;
             continue;
         }
         if (!clearWayFor(target))
             return;
         emit fileStarted(target, m_next, m_files.size());
-        if (!sendRequest(entry, target))
+        if (!sendRequest(entry, target, m_packed.at(m_next)))
             return;
         ++m_next;
     }
@@ -122,10 +114,12 @@ bool CacheFill::clearWayFor(const QFileInfo &target)
     return removed;
 }
 
-bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
+bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target,
+                            const std::optional<PackedCopy> &packed)
 {
-    const QUrl url(m_baseUrl + escapeForUrlPath(entry.path), QUrl::TolerantMode);
-    QNetworkRequest request(url);
+    const QString address = packed ? UpdateNames::packedCopyUrl(m_baseUrl, packed->fileName())
+                                   : UpdateNames::fileUrl(m_baseUrl, entry.path);
+    QNetworkRequest request(QUrl(address, QUrl::TolerantMode));
     // With a pinned authority the files must stay on TLS: Qt refuses https to http then.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          m_options.sslConfiguration ? QNetworkRequest::NoLessSafeRedirectPolicy
@@ -134,13 +128,15 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
     if (m_options.sslConfiguration)
         request.setSslConfiguration(*m_options.sslConfiguration);
 
-    auto *transfer = new FileTransfer(entry, target, &m_partials, m_options.release, this);
+    FileTransfer *transfer = makeTransfer(entry, target, packed);
     const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
     if (!transfer->start(idlestManager(), request, buffer)) {
         const QString error = transfer->errorString();
+        const bool whole = packed && fetchWhole(transfer);
         delete transfer;
-        fail(target, error);
-        return false;
+        if (!packed)
+            fail(target, error);
+        return whole;
     }
     m_inFlight.append(transfer);
     if (m_options.connections == 1)
@@ -176,11 +172,16 @@ void CacheFill::onTransferFinished()
     if (!transfer || !m_inFlight.removeOne(transfer))
         return;
     transfer->deleteLater();
+    if (!transfer->succeeded() && transfer->packedCopy()) {
+        if (fetchWhole(transfer))
+            fillPlaces(m_options.connections);
+        return;
+    }
     if (!transfer->succeeded()) {
         fail(transfer->target(), transfer->errorString());
         return;
     }
-    m_bytesDone += transfer->entry().size;
+    m_bytesDone += transfer->transferSize();
     fillPlaces(m_options.connections);
 }
 

@@ -10,8 +10,10 @@
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <memory>
+#include <optional>
 
 class FileTransfer;
 
@@ -19,12 +21,16 @@ class FileTransfer;
 // right digests, fetches the others (one after another, or a few at once), and at the end
 // makes all of them durable in one barrier. The first failure ends the fill: nothing more is
 // fetched, and what the other transfers received stays for the next attempt.
+// A file with a packed copy that fits (a patch from the installed file in `installDir`, or
+// the compressed copy) is fetched as that; when that fails in any way, the file is fetched
+// whole, once, and only the whole file's failure ends the fill.
 class CacheFill : public QObject
 {
     Q_OBJECT
 public:
-    CacheFill(const QString &baseUrl, const QDir &cacheDir, const QList<ManifestEntry> &files,
-              const FetchOptions &options, QObject *parent = nullptr);
+    CacheFill(const QString &baseUrl, const QDir &cacheDir, const QDir &installDir,
+              const QList<ManifestEntry> &files, const FetchOptions &options,
+              QObject *parent = nullptr);
     ~CacheFill() override;
 
     // Takes the first file to fetch here (its `fileStarted` comes now) and the others once
@@ -52,7 +58,13 @@ private:
     QFileInfo cacheTarget(const ManifestEntry &entry) const;
     bool cachedFileUsable(const QFileInfo &target, const ManifestEntry &entry) const;
     bool clearWayFor(const QFileInfo &target);
-    bool sendRequest(const ManifestEntry &entry, const QFileInfo &target);
+    void planPackedCopies();
+    qint64 plannedBytes(int index) const;
+    bool sendRequest(const ManifestEntry &entry, const QFileInfo &target,
+                     const std::optional<PackedCopy> &packed);
+    FileTransfer *makeTransfer(const ManifestEntry &entry, const QFileInfo &target,
+                               const std::optional<PackedCopy> &packed);
+    bool fetchWhole(const FileTransfer *failed);
     QNetworkAccessManager *idlestManager();
     void onTransferProgress();
     void onTransferFinished();
@@ -63,7 +75,9 @@ private:
 
     QString m_baseUrl;
     QDir m_cacheDir;
+    QDir m_installDir;
     QList<ManifestEntry> m_files;
+    QVector<std::optional<PackedCopy>> m_packed; // by entry: the copy to fetch instead
     FetchOptions m_options;
     PartialStore m_partials;
     int m_next = 0; // the next entry to look at
@@ -73,7 +87,7 @@ private:
     QFileInfo m_failedFile;
     QList<FileTransfer *> m_inFlight;
     qint64 m_bytesDone = 0;  // of the files fetched or found in the cache
-    qint64 m_bytesTotal = 0; // of all listed files
+    qint64 m_bytesTotal = 0; // of all listed files, as they are to be fetched
 
     // Declared last so they go first: they delete any pending reply before the rest.
     std::unique_ptr<QNetworkAccessManager> m_secondManager; // for more than six connections

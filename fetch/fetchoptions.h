@@ -1,8 +1,12 @@
 #pragma once
 
+#include "packlist.h"
 #include "verifiedrelease.h"
 
+#include <QByteArray>
+#include <QMap>
 #include <QSslConfiguration>
+#include <QString>
 
 #include <optional>
 
@@ -25,4 +29,9 @@ struct FetchOptions
     // A signed release: every file must then also match its SHA-256 in sha256.txt. Null for
     // an unsigned release.
     VerifiedRelease release;
+    // The release's packed copies; empty: every file is fetched whole, as without them.
+    PackList packs;
+    // The digest text of what is installed at each path to fetch, as the comparison found
+    // it: a patch is fetched only when its base is this.
+    QMap<QString, QByteArray> installedMd5;
 };

@@ -1,8 +1,8 @@
 #include "filetransfer.h"
 
+#include "packedcopyfetch.h"
 #include "updatelog.h"
 
-#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
@@ -20,8 +20,24 @@ QByteArray &chunkBuffer()
 
 FileTransfer::FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
                            const VerifiedRelease &release, QObject *parent)
-    : QObject(parent), m_entry(entry), m_target(target), m_store(store), m_release(release),
-      m_body(store->bodyPath(entry.path), !release.isNull()), m_resume(store, entry)
+    : FileTransfer(entry, entry, std::nullopt, QString(), target, store, release, parent)
+{}
+
+FileTransfer::FileTransfer(const ManifestEntry &entry, const PackedCopy &copy, const QString &base,
+                           const QFileInfo &target, PartialStore *store,
+                           const VerifiedRelease &release, QObject *parent)
+    : FileTransfer(entry, packedcopy::transferEntry(copy), copy, base, target, store, release,
+                   parent)
+{}
+
+// Packed bytes are always checked against their SHA-256 in the list of packed copies.
+FileTransfer::FileTransfer(const ManifestEntry &entry, const ManifestEntry &wire,
+                           std::optional<PackedCopy> packed, const QString &base,
+                           const QFileInfo &target, PartialStore *store,
+                           const VerifiedRelease &release, QObject *parent)
+    : QObject(parent), m_entry(entry), m_wire(wire), m_packed(std::move(packed)), m_base(base),
+      m_target(target), m_store(store), m_release(release),
+      m_body(store->bodyPath(wire.path), m_packed || !release.isNull()), m_resume(store, wire)
 {}
 
 // The manager deletes a reply still pending; none of its signals may reach us meanwhile.
@@ -141,7 +157,7 @@ void FileTransfer::onReadyRead()
 // False when the transfer was aborted; onFinished has then run already.
 bool FileTransfer::storeChunk(const char *data, qint64 size)
 {
-    if (m_body.size() + size > m_entry.size) {
+    if (m_body.size() + size > m_wire.size) {
         m_tooLong = true;
         m_reply->abort();
         return false;
@@ -169,8 +185,8 @@ void FileTransfer::onFinished()
     if (m_decision == Decision::Restart && retryWhole())
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_entry.path), status,
-           m_body.size(), m_entry.size,
+    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_wire.path), status,
+           m_body.size(), m_wire.size,
            m_reply->error() == QNetworkReply::NoError
                ? ""
                : qPrintable(QStringLiteral(", ") + m_reply->errorString()));
@@ -178,8 +194,8 @@ void FileTransfer::onFinished()
     const bool checked = checkTransfer(&error);
     if (!checked && m_digestsFailed && m_body.kept() > 0 && retryWhole())
         return; // the beginning we had may be damaged, or of another version
-    if (checked && !m_body.store(m_target.absoluteFilePath()))
-        error = message("更新文件%1写入失败");
+    if (checked)
+        storeBody(&error);
     m_body.close();
     if (error.isEmpty())
         qCInfo(lcFetch, "%s: stored in the cache", qUtf8Printable(m_entry.path));
@@ -192,7 +208,7 @@ bool FileTransfer::retryWhole()
     if (m_retried)
         return false;
     m_retried = true;
-    qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_entry.path));
+    qCInfo(lcFetch, "%s: fetching the whole file again", qUtf8Printable(m_wire.path));
     releaseReply();
     m_body.close();
     m_resume.forget(); // what stays is emptied when opened below
@@ -204,59 +220,6 @@ bool FileTransfer::retryWhole()
     return true;
 }
 
-// The message of the first check the transfer fails.
-bool FileTransfer::checkTransfer(QString *error)
-{
-    if (m_decision != Decision::Take)
-        *error = networkError();
-    else if (m_writeFailed)
-        *error = message("更新文件%1写入失败");
-    else if (m_tooLong)
-        *error = message("下载更新文件%1大小不对");
-    // Only the transfer time-out cancels a reply that we did not abort ourselves.
-    else if (m_reply->error() == QNetworkReply::OperationCanceledError)
-        *error = networkError();
-    else if (m_body.size() != m_entry.size)
-        *error = message("下载更新文件%1大小不对");
-    else if (m_reply->error() != QNetworkReply::NoError)
-        *error = networkError();
-    else
-        return checkDigests(error);
-    return false;
-}
-
-bool FileTransfer::checkDigests(QString *error)
-{
-    m_digestsFailed = true;
-    if (m_body.md5Text() != m_entry.md5) {
-        qCInfo(lcCheck, "%s: MD5 differs from the list", qUtf8Printable(m_entry.path));
-        *error = message("更新文件%1校验不对");
-        return false;
-    }
-    if (!m_release.isNull() && !m_release.checkFile(m_entry.path, m_body.sha256Hex(), error)) {
-        qCInfo(lcCheck, "%s: SHA-256 differs from sha256.txt", qUtf8Printable(m_entry.path));
-        return false;
-    }
-    qCInfo(lcCheck, "%s: %s right", qUtf8Printable(m_entry.path),
-           m_release.isNull() ? "size and MD5" : "size, MD5 and SHA-256");
-    m_digestsFailed = false;
-    return true;
-}
-
-QString FileTransfer::networkError() const
-{
-    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return QCoreApplication::translate("CDownloadThread", "下载更新文件%1网络错误：%2-%3")
-        .arg(m_target.fileName())
-        .arg(status)
-        .arg(m_tlsErrors.explain(m_reply->errorString()));
-}
-
-QString FileTransfer::message(const char *text) const
-{
-    return QCoreApplication::translate("CDownloadThread", text).arg(m_target.fileName());
-}
-
 // A failed transfer keeps its body only when it broke off part-way with a validator to
 // resume by; a body that failed a check, or that we could not write, goes.
 void FileTransfer::finish(const QString &error)
@@ -264,7 +227,7 @@ void FileTransfer::finish(const QString &error)
     m_succeeded = error.isEmpty();
     m_error = error;
     const bool resumable =
-        m_resume.isRecorded() && !m_tooLong && !m_writeFailed && m_body.size() < m_entry.size;
+        m_resume.isRecorded() && !m_tooLong && !m_writeFailed && m_body.size() < m_wire.size;
     if (error.isEmpty() ? m_resume.isRecorded() : !resumable)
         m_resume.forget();
     releaseReply();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "manifest.h"
+#include "packlist.h"
 #include "partialbody.h"
 #include "partialstore.h"
 #include "resumepoint.h"
@@ -12,6 +13,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -19,6 +22,9 @@ class QNetworkReply;
 // MD5 and, for a signed release, SHA-256, always over the whole file) and only then renamed
 // to its listed name. A transfer that breaks off keeps its body and the server's validator,
 // so that the next one asks for the rest only (Range, with If-Range).
+// Fetched as a packed copy, the packed bytes take that way instead, checked against the list
+// of packed copies (size, MD5, SHA-256) before they are decoded into the file, which is then
+// checked and named as a downloaded one.
 class FileTransfer : public QObject
 {
     Q_OBJECT
@@ -26,6 +32,10 @@ public:
     // `release` is null for an unsigned release.
     FileTransfer(const ManifestEntry &entry, const QFileInfo &target, PartialStore *store,
                  const VerifiedRelease &release, QObject *parent);
+    // The packed copy `copy` of `entry`; a patch applies to `base`, the installed file.
+    FileTransfer(const ManifestEntry &entry, const PackedCopy &copy, const QString &base,
+                 const QFileInfo &target, PartialStore *store, const VerifiedRelease &release,
+                 QObject *parent);
     ~FileTransfer() override;
 
     // `request` carries the URL and the run's settings. False, with errorString(), when the
@@ -37,6 +47,10 @@ public:
 
     const ManifestEntry &entry() const { return m_entry; }
     QFileInfo target() const { return m_target; }
+    // The packed copy fetched instead of the file, if any.
+    const std::optional<PackedCopy> &packedCopy() const { return m_packed; }
+    // The bytes that travel: the file's, or its packed copy's.
+    qint64 transferSize() const { return m_wire.size; }
     QNetworkAccessManager *manager() const { return m_manager; }
     // Bytes of the file at hand so far, a resumed beginning included.
     qint64 bytesReceived() const { return m_body.size(); }
@@ -53,6 +67,10 @@ private:
     // What happens with the body of the current response.
     enum class Decision { Undecided, Take, Skip, Restart };
 
+    FileTransfer(const ManifestEntry &entry, const ManifestEntry &wire,
+                 std::optional<PackedCopy> packed, const QString &base, const QFileInfo &target,
+                 PartialStore *store, const VerifiedRelease &release, QObject *parent);
+
     bool openBody(qint64 keep);
     void send();
     Decision decideBody();
@@ -64,12 +82,17 @@ private:
     bool retryWhole();
     bool checkTransfer(QString *error);
     bool checkDigests(QString *error);
+    bool checkSha256(QString *error);
+    bool storeBody(QString *error);
     QString networkError() const;
     QString message(const char *text) const;
     void finish(const QString &error);
     void releaseReply();
 
     ManifestEntry m_entry;
+    ManifestEntry m_wire; // what travels: the entry itself, or its packed copy
+    std::optional<PackedCopy> m_packed;
+    QString m_base;
     QFileInfo m_target;
     PartialStore *m_store;
     VerifiedRelease m_release;

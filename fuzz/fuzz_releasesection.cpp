@@ -17,7 +17,8 @@ bool sameSection(const ReleaseSection &a, const ReleaseSection &b)
 {
     return a.sequence == b.sequence && a.md5List == b.md5List && a.sha256List == b.sha256List &&
            a.expiresText == b.expiresText && a.expires == b.expires &&
-           a.expires.isValid() == b.expires.isValid();
+           a.expires.isValid() == b.expires.isValid() && a.patchList == b.patchList &&
+           a.patchListSha256 == b.patchListSha256;
 }
 
 // A unique file per input: QSettings caches what it read by file name (so run this target
@@ -70,7 +71,8 @@ bool hasControlCharacter(const QString &text)
 bool writable(const ReleaseSection &section)
 {
     return !hasControlCharacter(section.md5List) && !hasControlCharacter(section.sha256List) &&
-           !hasControlCharacter(section.expiresText);
+           !hasControlCharacter(section.expiresText) && !hasControlCharacter(section.patchList) &&
+           !hasControlCharacter(section.patchListSha256);
 }
 
 } // namespace
@@ -84,6 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     REQUIRE(section.md5List == section.md5List.trimmed());
     REQUIRE(section.sha256List == section.sha256List.trimmed());
     REQUIRE(section.expiresText == section.expiresText.trimmed());
+    REQUIRE(section.patchList == section.patchList.trimmed());
+    REQUIRE(section.patchListSha256 == section.patchListSha256.trimmed());
     REQUIRE(section.hasExpiry() || !section.expires.isValid());
     if (section.expires.isValid()) {
         REQUIRE(section.expires.timeSpec() == Qt::UTC);

@@ -17,9 +17,20 @@ Manifest readRecord(const QDir &installDir)
     return parseManifest(record.readAll());
 }
 
+// Only a regular file inside the installation is read: a folder, a device or a FIFO has no
+// digest (a read of it could block for ever).
+QByteArray installedDigest(const QDir &installDir, const QString &path)
+{
+    QByteArray digest;
+    if (fileops::isRegularFileInside(installDir.absolutePath(), path))
+        fileDigestText(installDir.absoluteFilePath(path), &digest);
+    return digest;
+}
+
 } // namespace
 
-Manifest compareWithInstalled(Manifest server, QDir installDir)
+Manifest compareWithInstalled(Manifest server, QDir installDir,
+                              QMap<QString, QByteArray> *installedMd5)
 {
     const Manifest record = readRecord(installDir);
     Manifest outdated;
@@ -29,14 +40,14 @@ Manifest compareWithInstalled(Manifest server, QDir installDir)
         while (recorded != record.constEnd() && recorded.key() < entry.path)
             ++recorded;
         const bool isRecorded = recorded != record.constEnd() && recorded.key() == entry.path;
-        // Only a regular file inside the installation is read: a folder, a device or a FIFO
-        // counts as changed without being opened (a read of it could block for ever).
-        const bool upToDate =
-            isRecorded ? recorded->md5 == entry.md5
-                       : fileops::isRegularFileInside(installDir.absolutePath(), entry.path) &&
-                             fileMatchesDigest(installDir.absoluteFilePath(entry.path), entry.md5);
-        if (!upToDate)
+        const QByteArray installed =
+            isRecorded ? recorded->md5 : installedDigest(installDir, entry.path);
+        const bool upToDate = installed == entry.md5 && (isRecorded || !installed.isEmpty());
+        if (!upToDate) {
             outdated.insert(outdated.constEnd(), entry.path, entry);
+            if (installedMd5 && !installed.isEmpty())
+                installedMd5->insert(entry.path, installed);
+        }
     }
     return outdated;
 }

@@ -19,5 +19,8 @@ UpdateDescription readUpdateDescription(const QSettings &ini, const QString &url
     description.version = ini.value(QStringLiteral("Version/Version")).toString();
     description.baseUrl = url + description.folder + QLatin1Char('/');
     description.listUrl = UpdateNames::md5ListUrl(description.baseUrl);
+    description.packList = ini.value(QStringLiteral("Patches/List")).toString().trimmed();
+    description.packListSha256 =
+        ini.value(QStringLiteral("Patches/Sha256")).toString().trimmed().toLatin1();
     return description;
 }

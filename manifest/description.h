@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QSettings;
@@ -12,6 +13,11 @@ struct UpdateDescription
     QString version;    // shown in the notice dialog
     QString baseUrl;    // url + folder + "/": prefix of every file address
     QString listUrl;    // baseUrl + "/md5.txt"
+    // [Patches]: where an unsigned release lists its packed copies (relative to the version's
+    // folder) and the SHA-256 hex of that list; empty when it names none. A signed release
+    // names them in its [Release] section instead.
+    QString packList;
+    QByteArray packListSha256;
 };
 
 // Reads the stored description at `path` (INI) and forms the addresses below `url`.

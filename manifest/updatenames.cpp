@@ -2,6 +2,8 @@
 
 #include "fileops.h"
 
+#include <QStringList>
+
 namespace UpdateNames {
 
 QString record()
@@ -138,6 +140,32 @@ QString md5ListUrl(const QString &baseUrl)
 QString sha256ListUrl(const QString &baseUrl)
 {
     return baseUrl + QLatin1Char('/') + sha256List();
+}
+
+QString fileUrl(const QString &baseUrl, const QString &path)
+{
+    QString escaped = path;
+    escaped.replace(QLatin1Char('%'), QLatin1String("%25"));
+    escaped.replace(QLatin1Char('#'), QLatin1String("%23"));
+    escaped.replace(QLatin1Char('?'), QLatin1String("%3F"));
+    return baseUrl + escaped;
+}
+
+QString packedCopyUrl(const QString &baseUrl, const QString &fileName)
+{
+    return fileUrl(baseUrl, packFolder() + QLatin1Char('/') + fileName);
+}
+
+bool isPackListPath(const QString &path)
+{
+    const QStringList parts = path.split(QLatin1Char('/'));
+    if (parts.size() < 2 || parts.first() != packFolder() || path.contains(QLatin1Char('\\')))
+        return false;
+    for (const QString &part : parts) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return false;
+    }
+    return true;
 }
 
 } // namespace UpdateNames

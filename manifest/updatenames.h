@@ -49,5 +49,13 @@ QString descriptionUrl(const QString &url);
 QString signatureUrl(const QString &url);
 QString md5ListUrl(const QString &baseUrl);
 QString sha256ListUrl(const QString &baseUrl);
+// A file below the version's folder, `path` relative to it with its '%', '#' and '?'
+// escaped (a file name may hold them; the URL would end or be read otherwise).
+QString fileUrl(const QString &baseUrl, const QString &path);
+// A packed copy, by its file name in packFolder().
+QString packedCopyUrl(const QString &baseUrl, const QString &fileName);
+// Whether update.ini's name of the list of packed copies is one a client fetches: a path
+// relative to the version's folder that stays inside packFolder() ("no ..", no "./").
+bool isPackListPath(const QString &path);
 
 } // namespace UpdateNames

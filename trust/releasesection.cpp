@@ -8,6 +8,8 @@ const QString SequenceKey = QStringLiteral("Release/Sequence");
 const QString Md5ListKey = QStringLiteral("Release/Md5List");
 const QString Sha256ListKey = QStringLiteral("Release/Sha256List");
 const QString ExpiresKey = QStringLiteral("Release/Expires");
+const QString PatchListKey = QStringLiteral("Release/PatchList");
+const QString PatchListSha256Key = QStringLiteral("Release/PatchListSha256");
 
 } // namespace
 
@@ -27,6 +29,8 @@ ReleaseSection readReleaseSection(const QSettings &ini)
     section.expiresText = ini.value(ExpiresKey).toString().trimmed();
     if (section.hasExpiry())
         section.expires = parseExpires(section.expiresText);
+    section.patchList = ini.value(PatchListKey).toString().trimmed();
+    section.patchListSha256 = ini.value(PatchListSha256Key).toString().trimmed().toLatin1();
     return section;
 }
 
@@ -37,6 +41,10 @@ void writeReleaseSection(QSettings &ini, const ReleaseSection &section)
     ini.setValue(Sha256ListKey, QString::fromLatin1(section.sha256List));
     if (section.hasExpiry())
         ini.setValue(ExpiresKey, section.expiresText);
+    if (!section.patchList.isEmpty())
+        ini.setValue(PatchListKey, section.patchList);
+    if (!section.patchListSha256.isEmpty())
+        ini.setValue(PatchListSha256Key, QString::fromLatin1(section.patchListSha256));
 }
 
 QString expiresTextFor(const QDateTime &moment)

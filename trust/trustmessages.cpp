@@ -67,6 +67,11 @@ QString TrustMessages::sha256ListMismatch()
     return tr("SHA-256列表文件sha256.txt与升级描述不符，文件可能被篡改");
 }
 
+QString TrustMessages::patchListMismatch()
+{
+    return tr("补丁列表文件list.txt与升级描述不符，文件可能被篡改");
+}
+
 QString TrustMessages::fileSha256Mismatch(const QString &fileName)
 {
     return tr("更新文件%1的SHA-256校验不对").arg(fileName);

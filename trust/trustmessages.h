@@ -23,6 +23,7 @@ public:
     static QString md5ListMismatch();
     static QString sha256ListFetchFailed(const QString &reason);
     static QString sha256ListMismatch();
+    static QString patchListMismatch();
     static QString fileSha256Mismatch(const QString &fileName);
     static QString fileNotInSha256List(const QString &fileName);
 };

@@ -68,6 +68,17 @@ bool VerifiedRelease::checkMd5List(const QByteArray &listBytes, QString *error) 
     return true;
 }
 
+bool VerifiedRelease::checkPatchList(const QByteArray &listBytes, QString *error) const
+{
+    const ReleaseSection &section = data().section;
+    if (section.patchListSha256.isEmpty() ||
+        sha256Hex(listBytes) != section.patchListSha256.toLower()) {
+        *error = TrustMessages::patchListMismatch();
+        return false;
+    }
+    return true;
+}
+
 bool VerifiedRelease::withSha256List(const QByteArray &listBytes, VerifiedRelease *complete,
                                      QString *error) const
 {

@@ -30,6 +30,8 @@ public:
 
     // md5.txt as fetched against Md5List.
     bool checkMd5List(const QByteArray &listBytes, QString *error) const;
+    // The list of packed copies as fetched against PatchListSha256.
+    bool checkPatchList(const QByteArray &listBytes, QString *error) const;
     // sha256.txt as fetched against Sha256List: the release with the file digests.
     bool withSha256List(const QByteArray &listBytes, VerifiedRelease *complete,
                         QString *error) const;

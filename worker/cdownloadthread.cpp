@@ -26,7 +26,7 @@ CDownloadThread::CDownloadThread(QString baseUrl, QDir cacheDir, QDir installDir
             Qt::DirectConnection);
     if (!checkPaths())
         return;
-    m_fill = new CacheFill(baseUrl, cacheDir, files, options, this);
+    m_fill = new CacheFill(baseUrl, cacheDir, installDir, files, options, this);
     connect(m_fill, &CacheFill::fileStarted, this, &CDownloadThread::downloadStarted);
     connect(m_fill, &CacheFill::progress, this, &CDownloadThread::downloadProgress);
     connect(m_fill, &CacheFill::finished, this, &CDownloadThread::onCacheFilled);

@@ -34,7 +34,8 @@ sets=(
     "ossl|openssl libssl3|3.0.17-1~deb12u2 3.0.20-1~deb12u2 3.0.22-1~deb12u2"
     "lo|libreoffice-core|4:7.4.7-1+deb12u13 4:7.4.7-1+deb12u14"
 )
-skipped=() size_rows=() time_rows=() decode_rows=()
+skipped=() size_rows=() time_rows=() decode_rows=() client_runs=()
+bench_client=$here/client.sh
 : >"$work/sources"
 
 # fetch NAME VERSION PACKAGE...: $cache/NAME/VERSION/tree from the packages' .debs; fails when
@@ -109,6 +110,10 @@ run_set() {
             "$root" "${folders[i]}" "$dir/cli-${folders[i]}" "${bases[@]}")
     done
     decode_largest "$name" "$root" "${folders[last]}" "${folders[@]:0:last}"
+    # The installations a client updates from: the previous version and two back.
+    local client=("$bench_client" wire "$build" "$root" "$name" "${trees[last - 1]}" "${folders[last - 1]}")
+    ((last >= 2)) && client+=("${trees[last - 2]}" "${folders[last - 2]}")
+    client_runs+=("$(printf '%q ' "${client[@]}")")
 }
 
 # decode_largest NAME ROOT FOLDER BASE...: the set's largest patch decoded, library and CLI.
@@ -141,12 +146,17 @@ for entry in "${sets[@]}"; do
 done
 load_after=$(load_now)
 
-# ---- Client side: to be added once `update console` fetches packed copies --------------------
+# ---- Client side -------------------------------------------------------------------------------
 # Bytes on the wire of a real `update console` run from the previous and from two versions back
 # (nginx's access log, $body_bytes_sent), against the same run with Patches=false in
 # system.cfg, and the whole update's time over a 20 Mbit/s link (a rate-limited proxy in front
-# of nginx). Put the rows into client_rows and they appear in the section below.
+# of nginx); then the client's anonymous memory decoding a 1 GiB file (client.sh).
 client_rows=()
+for run in "${client_runs[@]}"; do
+    while read -r row; do client_rows+=("$row"); done < <(eval "bash $run")
+done
+memory_rows=()
+while read -r row; do memory_rows+=("$row"); done < <(bash "$bench_client" memory "$build")
 # ---- end of the client side -----------------------------------------------------------------
 
 echo "### Patches: compressed copies and patches of real releases"
@@ -187,12 +197,22 @@ echo "| patch | zstdcodec::decode | its process | \`zstd -d\` process | target |
 echo "| --- | --- | --- | --- | --- | --- | --- |"
 printf '%s\n' "${decode_rows[@]}"
 echo
-echo "Client side (bytes on the wire of \`update console\`, the update over 20 Mbit/s):"
-if [ ${#client_rows[@]} -eq 0 ]; then
-    echo "not measured yet."
-else
-    printf '%s\n' "${client_rows[@]}"
-fi
+echo "Client side: a real \`update console\` at the previous version and at two versions back"
+echo "(its files, md5.txt as its record), with packed copies and with \`Patches=false\` (the requests"
+echo "of today), alternating, $bench_pairs pairs; bytes on the wire from nginx's access log, the"
+echo "whole update's wall time through latencyproxy.py --rate-mbit 20 --rtt-ms 20."
+echo
+echo "| measure | packed copies | Patches=false | ratio | target | |"
+echo "| --- | --- | --- | --- | --- | --- |"
+printf '%s\n' "${client_rows[@]}"
+echo
+echo "Memory of the client decoding: one ${BENCH_PATCHES_CLIENT_MIB:-1024} MiB file (base64 text, 16 changed pieces"
+echo "of 64 KiB), published with \`--compress --compress-level 3 --patch-from\`; peak RssAnon of"
+echo "\`update console\` (sampled every 5 ms) against 64 MiB plus the window its frame states."
+echo
+echo "| measure | peak RssAnon | fetched | target | |"
+echo "| --- | --- | --- | --- | --- |"
+printf '%s\n' "${memory_rows[@]}"
 echo
 echo "Sources (Debian's archive, as \`apt-get download --print-uris\` names them):"
 echo

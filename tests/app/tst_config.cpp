@@ -24,6 +24,8 @@ private slots:
     void description();
     void connections_data();
     void connections();
+    void patches_data();
+    void patches();
     void keysIgnoreLetterCase_data();
     void keysIgnoreLetterCase();
 };
@@ -38,6 +40,7 @@ void TestConfig::missingFileGivesDefaults()
     QCOMPARE(config.cacheDir.path(), app.path() + QLatin1Char('/') + defaultCacheFolderName());
     QCOMPARE(config.exePath, app.path() + QStringLiteral("/Host.exe"));
     QCOMPARE(config.connections, 1);
+    QVERIFY(config.patches);
     QVERIFY(!QFileInfo::exists(config.cacheDir.path()));
 }
 
@@ -119,26 +122,45 @@ void TestConfig::description_data()
     QTest::addColumn<QString>("version");
     QTest::addColumn<QString>("baseUrl");
     QTest::addColumn<QString>("listUrl");
+    QTest::addColumn<QString>("packList"); // [Patches], an unsigned release's packed copies
+    QTest::addColumn<QByteArray>("packListSha256");
     QTest::newRow("empty file: forced, Base") << QByteArray() << "http://h/u/" << 1 << ""
                                               << "http://h/u/Base/"
-                                              << "http://h/u/Base//md5.txt";
+                                              << "http://h/u/Base//md5.txt"
+                                              << "" << QByteArray();
     QTest::newRow("optional")
         << QByteArray("[Summary]\nUpdateType=0\n[Version]\nFolder=v2\nVersion=2.0.1\n")
         << "http://h/" << 0 << "2.0.1"
         << "http://h/v2/"
-        << "http://h/v2//md5.txt";
+        << "http://h/v2//md5.txt"
+        << "" << QByteArray();
     QTest::newRow("not a number is optional")
         << QByteArray("[Summary]\nUpdateType=abc\n") << "http://h/" << 0 << ""
         << "http://h/Base/"
-        << "http://h/Base//md5.txt";
+        << "http://h/Base//md5.txt"
+        << "" << QByteArray();
     QTest::newRow("no slash between url and folder")
         << QByteArray("[Summary]\nUpdateType=2\n") << "http://h/u" << 2 << ""
         << "http://h/uBase/"
-        << "http://h/uBase//md5.txt";
+        << "http://h/uBase//md5.txt"
+        << "" << QByteArray();
     QTest::newRow("folder used as written")
         << QByteArray("[Version]\nFolder=/v3/\n") << "http://h/" << 1 << ""
         << "http://h//v3//"
-        << "http://h//v3///md5.txt";
+        << "http://h//v3///md5.txt"
+        << "" << QByteArray();
+    QTest::newRow("list of packed copies")
+        << QByteArray("[Version]\nFolder=v2\n[Patches]\nList=.~zstd/list.txt\nSha256= AB12 \n")
+        << "http://h/" << 1 << ""
+        << "http://h/v2/"
+        << "http://h/v2//md5.txt"
+        << ".~zstd/list.txt" << QByteArray("AB12");
+    QTest::newRow("[Release] names no list for an unsigned release")
+        << QByteArray("[Release]\nPatchList=.~zstd/list.txt\nPatchListSha256=ab\n") << "http://h/"
+        << 1 << ""
+        << "http://h/Base/"
+        << "http://h/Base//md5.txt"
+        << "" << QByteArray();
 }
 
 void TestConfig::description()
@@ -153,6 +175,33 @@ void TestConfig::description()
     QTEST(description.version, "version");
     QTEST(description.baseUrl, "baseUrl");
     QTEST(description.listUrl, "listUrl");
+    QTEST(description.packList, "packList");
+    QTEST(description.packListSha256, "packListSha256");
+}
+
+void TestConfig::patches_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("patches");
+    QTest::newRow("absent") << QByteArray() << true;
+    QTest::newRow("false") << QByteArray("Patches=false") << false;
+    QTest::newRow("FALSE") << QByteArray("Patches=FALSE") << false;
+    QTest::newRow("no") << QByteArray("Patches=no") << false;
+    QTest::newRow("off, with spaces") << QByteArray("Patches = Off ") << false;
+    QTest::newRow("0") << QByteArray("Patches=0") << false;
+    QTest::newRow("true") << QByteArray("Patches=true") << true;
+    QTest::newRow("1") << QByteArray("Patches=1") << true;
+    QTest::newRow("empty") << QByteArray("Patches=") << true;
+    QTest::newRow("anything else") << QByteArray("Patches=never") << true;
+}
+
+void TestConfig::patches()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, patches);
+    QTemporaryDir app;
+    writeFile(app.path() + "/system.cfg", "[Update]\nURL=http://127.0.0.1/\n" + line + "\n");
+    QCOMPARE(loadUpdateConfig(app.path()).patches, patches);
 }
 
 void TestConfig::connections_data()
@@ -188,23 +237,27 @@ void TestConfig::connections()
 void TestConfig::keysIgnoreLetterCase_data()
 {
     QTest::addColumn<QByteArray>("text");
-    const QByteArray values[] = {"http://h/", "http://d/", "/c", "/e", "K1,K2", "/ca.pem", "3"};
+    const QByteArray values[] = {"http://h/", "http://d/", "/c", "/e",
+                                 "K1,K2",     "/ca.pem",   "3",  "false"};
     const auto config = [&values](const QByteArray &section, const QList<QByteArray> &keys) {
         QByteArray text = "[" + section + "]\n";
         for (int i = 0; i < keys.size(); ++i)
             text += keys.at(i) + "=" + values[i] + "\n";
         return text;
     };
-    QTest::newRow("as documented") << config(
-        "Update", {"URL", "DownLoadUrl", "Cache", "ExeName", "PublicKey", "CaFile", "Connections"});
-    QTest::newRow("lower case") << config(
-        "update", {"url", "downloadurl", "cache", "exename", "publickey", "cafile", "connections"});
-    QTest::newRow("capitals") << config(
-        "UPDATE", {"URL", "DOWNLOADURL", "CACHE", "EXENAME", "PUBLICKEY", "CAFILE", "CONNECTIONS"});
+    QTest::newRow("as documented")
+        << config("Update", {"URL", "DownLoadUrl", "Cache", "ExeName", "PublicKey", "CaFile",
+                             "Connections", "Patches"});
+    QTest::newRow("lower case") << config("update",
+                                          {"url", "downloadurl", "cache", "exename", "publickey",
+                                           "cafile", "connections", "patches"});
+    QTest::newRow("capitals") << config("UPDATE",
+                                        {"URL", "DOWNLOADURL", "CACHE", "EXENAME", "PUBLICKEY",
+                                         "CAFILE", "CONNECTIONS", "PATCHES"});
     QTest::newRow("documented spelling after another")
-        << "[Update]\nurl=http://other/\npublickey=OTHER\n" +
+        << "[Update]\nurl=http://other/\npublickey=OTHER\npatches=true\n" +
                config("Update", {"URL", "DownLoadUrl", "Cache", "ExeName", "PublicKey", "CaFile",
-                                 "Connections"})
+                                 "Connections", "Patches"})
                    .mid(9);
 }
 
@@ -223,6 +276,7 @@ void TestConfig::keysIgnoreLetterCase()
     QVERIFY(config.hasCaFile);
     QCOMPARE(config.caFile, QDir(app.path()).absoluteFilePath("/ca.pem"));
     QCOMPARE(config.connections, 3);
+    QVERIFY(!config.patches);
 }
 
 QTEST_GUILESS_MAIN(TestConfig)

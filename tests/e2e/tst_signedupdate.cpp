@@ -2,6 +2,7 @@
 // client with "PublicKey" accepts, what it refuses, and that a refusal changes nothing.
 #include "signedreleasefixture.h"
 
+#include "packedrelease.h"
 #include "sha256.h"
 #include "trustmessages.h"
 
@@ -150,6 +151,9 @@ void TestSignedUpdate::tamperingIsRefused_data()
                                        << QStringList(ListRequests.mid(0, 3)) << true;
     QTest::newRow("a byte of sha256.txt")
         << "sha256.txt" << TrustMessages::sha256ListMismatch() << ListRequests << true;
+    QTest::newRow("a byte of the list of packed copies")
+        << "list.txt" << TrustMessages::patchListMismatch()
+        << ListRequests + QStringList{QStringLiteral("/v2/.~zstd/list.txt")} << true;
     QTest::newRow("a byte of a file") << "file" << fileChecksum("a.dll") << fetchedA << true;
     QTest::newRow("a file missing from sha256.txt, signed")
         << "unlisted" << TrustMessages::fileNotInSha256List("a.dll") << ListRequests << true;
@@ -174,6 +178,18 @@ void TestSignedUpdate::tamper(const QString &how)
     } else if (how == QLatin1String("md5.txt") || how == QLatin1String("sha256.txt")) {
         const QString file = QStringLiteral("v2/") + how;
         QVERIFY(writeFile(root(), file, flipByte(served(file), 3)));
+    } else if (how == QLatin1String("list.txt")) {
+        // A patch of a.dll from v1, listed and named in the signed [Release] section.
+        const QString version = root() + QStringLiteral("/v2");
+        const QByteArray packed = PackedRelease::patch(V1.value(QStringLiteral("a.dll")),
+                                                       V2.value(QStringLiteral("a.dll")));
+        const QByteArray list = PackedRelease::writeList(
+            version, PackedRelease::servePatch(version, QStringLiteral("a.dll"), packed,
+                                               V1.value(QStringLiteral("a.dll"))));
+        const QByteArray ini =
+            PackedRelease::withReleaseKeys(served(QStringLiteral("update.ini")), list);
+        QVERIFY(!ini.isEmpty() && resign(ini, QStringLiteral("a")));
+        QVERIFY(writeFile(version, QStringLiteral(".~zstd/list.txt"), flipByte(list, 3)));
     } else if (how == QLatin1String("file")) {
         QVERIFY(writeFile(root(), QStringLiteral("v2/a.dll"),
                           flipByte(served(QStringLiteral("v2/a.dll")), 2)));

@@ -1,6 +1,7 @@
 #include "compare.h"
 
 #include "manifest.h"
+#include "serverrelease.h"
 #include "testfiles.h"
 #include "testplatform.h"
 
@@ -80,27 +81,39 @@ void TstCompare::singleEntry_data()
     QTest::addColumn<QByteArray>("record");    // text of update_md5.info, or Missing
     QTest::addColumn<QByteArray>("serverMd5");
     QTest::addColumn<bool>("outdated");
+    // What the comparison found installed at an outdated path: the record's digest or the
+    // file's own (a patch must apply to it); empty for none.
+    QTest::addColumn<QByteArray>("installedMd5");
 
     const QByteArray upper = AbcDigest.toUpper();
     const QByteArray common = "900150983cd24fb0d6963f7d28e17f72";
     const QByteArray same = listLine(AbcDigest, "dir/f.txt");
-    QTest::newRow("no record, file missing") << Missing << Missing << AbcDigest << true;
-    QTest::newRow("no record, file matches") << QByteArray("abc") << Missing << AbcDigest << false;
-    QTest::newRow("no record, file differs") << QByteArray("abd") << Missing << AbcDigest << true;
-    QTest::newRow("no record, upper-case digest") << QByteArray("abc") << Missing << upper << true;
-    QTest::newRow("no record, common notation") << QByteArray("abc") << Missing << common << true;
-    QTest::newRow("no record, path is a folder") << Folder << Missing << AbcDigest << true;
-    QTest::newRow("recorded same, file deleted") << Missing << same << AbcDigest << false;
-    QTest::newRow("recorded same, file altered") << QByteArray("xyz") << same << AbcDigest << false;
-    QTest::newRow("recorded same, path is a folder") << Folder << same << AbcDigest << false;
+    const QByteArray abd = ServerRelease::digestText("abd");
+    const QByteArray none;
+    QTest::newRow("no record, file missing") << Missing << Missing << AbcDigest << true << none;
+    QTest::newRow("no record, file matches")
+        << QByteArray("abc") << Missing << AbcDigest << false << none;
+    QTest::newRow("no record, file differs")
+        << QByteArray("abd") << Missing << AbcDigest << true << abd;
+    QTest::newRow("no record, upper-case digest")
+        << QByteArray("abc") << Missing << upper << true << AbcDigest;
+    QTest::newRow("no record, common notation")
+        << QByteArray("abc") << Missing << common << true << AbcDigest;
+    QTest::newRow("no record, path is a folder") << Folder << Missing << AbcDigest << true << none;
+    QTest::newRow("recorded same, file deleted") << Missing << same << AbcDigest << false << none;
+    QTest::newRow("recorded same, file altered")
+        << QByteArray("xyz") << same << AbcDigest << false << none;
+    QTest::newRow("recorded same, path is a folder")
+        << Folder << same << AbcDigest << false << none;
     QTest::newRow("recorded other, file already new")
-        << QByteArray("abc") << listLine(OtherDigest, "dir/f.txt") << AbcDigest << true;
+        << QByteArray("abc") << listLine(OtherDigest, "dir/f.txt") << AbcDigest << true
+        << OtherDigest;
     QTest::newRow("recorded with backslashes")
-        << Missing << listLine(AbcDigest, "\\dir\\f.txt") << AbcDigest << false;
+        << Missing << listLine(AbcDigest, "\\dir\\f.txt") << AbcDigest << false << none;
     QTest::newRow("recorded upper case, listed upper case")
-        << Missing << listLine(upper, "dir/f.txt") << upper << false;
+        << Missing << listLine(upper, "dir/f.txt") << upper << false << none;
     QTest::newRow("recorded under another case of the path")
-        << QByteArray("abd") << listLine(AbcDigest, "Dir/f.txt") << AbcDigest << true;
+        << QByteArray("abd") << listLine(AbcDigest, "Dir/f.txt") << AbcDigest << true << abd;
 }
 
 void TstCompare::singleEntry()
@@ -109,6 +122,7 @@ void TstCompare::singleEntry()
     QFETCH(QByteArray, record);
     QFETCH(QByteArray, serverMd5);
     QFETCH(bool, outdated);
+    QFETCH(QByteArray, installedMd5);
     install(Path, installed);
     if (record != Missing)
         QVERIFY(
@@ -116,11 +130,15 @@ void TstCompare::singleEntry()
 
     Manifest server;
     server.insert(Path, entry(Path, serverMd5));
-    const Manifest result = compareWithInstalled(server, installDir());
+    QMap<QString, QByteArray> found;
+    const Manifest result = compareWithInstalled(server, installDir(), &found);
     QCOMPARE(result.contains(Path), outdated);
     QCOMPARE(result.size(), outdated ? 1 : 0);
     if (outdated)
         QVERIFY(result.value(Path) == server.value(Path));
+    QCOMPARE(found.value(Path), installedMd5);
+    QCOMPARE(found.size(), installedMd5.isEmpty() ? 0 : 1);
+    QCOMPARE(compareWithInstalled(server, installDir()), result);
 }
 
 void TstCompare::emptyServerListGivesEmptyResult()

@@ -1,6 +1,7 @@
 #include "manifest.h"
 #include "pathrules.h"
 #include "testplatform.h"
+#include "updatenames.h"
 #include "windowsnames.h"
 
 #include <QtTest>
@@ -37,6 +38,8 @@ private slots:
     void keysAreOrderedByCodeUnits();
     void containedPath_data();
     void containedPath();
+    void packListPath_data();
+    void packListPath();
     void windowsSafePath_data();
     void windowsSafePath();
 };
@@ -214,6 +217,32 @@ void TstManifest::containedPath()
     QFETCH(QString, rawPath);
     QFETCH(bool, contained);
     QCOMPARE(isContainedRelativePath(normaliseManifestPath(rawPath)), contained);
+}
+
+// update.ini's name of the list of packed copies: only inside the version's ".~zstd".
+void TstManifest::packListPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("as published") << QStringLiteral(".~zstd/list.txt") << true;
+    QTest::newRow("a folder below") << QStringLiteral(".~zstd/2/list.txt") << true;
+    QTest::newRow("the folder itself") << QStringLiteral(".~zstd") << false;
+    QTest::newRow("beside it") << QStringLiteral("list.txt") << false;
+    QTest::newRow("another folder") << QStringLiteral("zstd/list.txt") << false;
+    QTest::newRow("out and in again") << QStringLiteral(".~zstd/../.~zstd/list.txt") << false;
+    QTest::newRow("out") << QStringLiteral(".~zstd/../md5.txt") << false;
+    QTest::newRow("dot") << QStringLiteral(".~zstd/./list.txt") << false;
+    QTest::newRow("empty part") << QStringLiteral(".~zstd//list.txt") << false;
+    QTest::newRow("backslash") << QStringLiteral(".~zstd\\list.txt") << false;
+    QTest::newRow("absolute") << QStringLiteral("/.~zstd/list.txt") << false;
+    QTest::newRow("another case") << QStringLiteral(".~ZSTD/list.txt") << false;
+    QTest::newRow("empty") << QString() << false;
+}
+
+void TstManifest::packListPath()
+{
+    QFETCH(QString, path);
+    QTEST(UpdateNames::isPackListPath(path), "accepted");
 }
 
 void TstManifest::windowsSafePath_data()

@@ -8,18 +8,6 @@
 
 namespace {
 
-// The list's digest notation: MD5 read as four little-endian words, each as 8 hex digits.
-QByteArray listDigest(const QByteArray &content)
-{
-    const QByteArray raw = QCryptographicHash::hash(content, QCryptographicHash::Md5);
-    QByteArray text;
-    for (int word = 0; word < 4; ++word) {
-        const quint32 value = qFromLittleEndian<quint32>(raw.constData() + 4 * word);
-        text += QByteArray::number(value, 16).rightJustified(8, '0');
-    }
-    return text;
-}
-
 QByteArray sizeField(qint64 size)
 {
     const auto low = quint32(quint64(size) & 0xffffffffu);
@@ -32,6 +20,18 @@ QByteArray sizeField(qint64 size)
 
 namespace ServerRelease {
 
+// Each of the four words as 8 hex digits.
+QByteArray digestText(const QByteArray &content)
+{
+    const QByteArray raw = QCryptographicHash::hash(content, QCryptographicHash::Md5);
+    QByteArray text;
+    for (int word = 0; word < 4; ++word) {
+        const quint32 value = qFromLittleEndian<quint32>(raw.constData() + 4 * word);
+        text += QByteArray::number(value, 16).rightJustified(8, '0');
+    }
+    return text;
+}
+
 QByteArray writeVersion(const QString &root, const QString &folder,
                         const QMap<QString, QByteArray> &files)
 {
@@ -40,7 +40,7 @@ QByteArray writeVersion(const QString &root, const QString &folder,
         writeFile(root + '/' + folder + '/' + it.key(), it.value());
         QString path = it.key();
         path.replace('/', '\\');
-        list += listDigest(it.value()) + '\t' + sizeField(it.value().size()) + '\t' +
+        list += digestText(it.value()) + '\t' + sizeField(it.value().size()) + '\t' +
                 path.toLocal8Bit() + "\r\n";
     }
     writeFile(root + '/' + folder + "/md5.txt", list);

@@ -8,6 +8,9 @@
 // files and their "md5.txt", written independently of the updater's own code paths.
 namespace ServerRelease {
 
+// The list's digest notation of `content`: MD5 read as four little-endian words.
+QByteArray digestText(const QByteArray &content);
+
 // Writes the files and md5.txt (CR LF, backslash paths); returns md5.txt's bytes.
 QByteArray writeVersion(const QString &root, const QString &folder,
                         const QMap<QString, QByteArray> &files);

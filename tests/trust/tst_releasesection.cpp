@@ -43,6 +43,8 @@ void TstReleaseSection::roundTripsThroughQSettings()
     written.md5List = QByteArray(64, 'a');
     written.sha256List = QByteArray(64, 'b');
     written.expiresText = QStringLiteral("2031-02-03T04:05:06Z");
+    written.patchList = QStringLiteral(".~zstd/list.txt");
+    written.patchListSha256 = QByteArray(64, 'c');
     {
         QSettings ini(iniPath(), QSettings::IniFormat);
         writeReleaseSection(ini, written);
@@ -53,6 +55,8 @@ void TstReleaseSection::roundTripsThroughQSettings()
     QCOMPARE(read.sha256List, written.sha256List);
     QCOMPARE(read.expiresText, written.expiresText);
     QCOMPARE(read.expires, QDateTime(QDate(2031, 2, 3), QTime(4, 5, 6), Qt::UTC));
+    QCOMPARE(read.patchList, written.patchList);
+    QCOMPARE(read.patchListSha256, written.patchListSha256);
 }
 
 void TstReleaseSection::leavesOtherSectionsReadable()
@@ -68,6 +72,7 @@ void TstReleaseSection::leavesOtherSectionsReadable()
     QCOMPARE(ini.value(QStringLiteral("Summary/UpdateType")).toInt(), 0);
     QCOMPARE(ini.value(QStringLiteral("Version/Folder")).toString(), QStringLiteral("v2"));
     QVERIFY(!ini.contains(QStringLiteral("Release/Expires")));
+    QVERIFY(!ini.contains(QStringLiteral("Release/PatchList")));
     const ReleaseSection read = readReleaseSection(iniPath());
     QVERIFY(!read.hasExpiry());
     QVERIFY(!read.expires.isValid());

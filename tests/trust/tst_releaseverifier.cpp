@@ -50,6 +50,11 @@ void TstReleaseVerifier::formsAddressesLikeTheOtherFiles()
              QStringLiteral("http://h/app//update.ini.sig"));
     QCOMPARE(UpdateNames::sha256ListUrl(QStringLiteral("http://h/app/v2/")),
              QStringLiteral("http://h/app/v2//sha256.txt"));
+    QCOMPARE(UpdateNames::fileUrl(QStringLiteral("http://h/app/v2/"), QStringLiteral("a/b%#?.txt")),
+             QStringLiteral("http://h/app/v2/a/b%25%23%3F.txt"));
+    QCOMPARE(
+        UpdateNames::packedCopyUrl(QStringLiteral("http://h/app/v2/"), QStringLiteral("ab.zst")),
+        QStringLiteral("http://h/app/v2/.~zstd/ab.zst"));
 }
 
 void TstReleaseVerifier::readsConfiguredKeys_data()
@@ -187,6 +192,19 @@ void TstReleaseVerifier::checksListsAgainstTheDescription()
     QVERIFY(!release.withSha256List(QByteArray(shaList).replace("abc.txt", "abd.txt"), &complete,
                                     &error));
     QCOMPARE(error, TrustMessages::sha256ListMismatch());
+    // The list of packed copies, against PatchListSha256; none named is none that matches.
+    const QByteArray packList =
+        "zstd\t-\t3\t" + md5List.left(32) + '\t' + sha256Hex("x") + "\tabc.txt\r\n";
+    const VerifiedRelease withPacks =
+        described("[Release]\nSequence=1\nPatchList=.~zstd/list.txt\nPatchListSha256=" +
+                  sha256Hex(packList).toUpper() + "\n");
+    QCOMPARE(withPacks.section().patchList, QStringLiteral(".~zstd/list.txt"));
+    QVERIFY(withPacks.checkPatchList(packList, &error));
+    QVERIFY(!withPacks.checkPatchList(packList + "\n", &error));
+    QCOMPARE(error, TrustMessages::patchListMismatch());
+    error.clear();
+    QVERIFY(!release.checkPatchList(packList, &error));
+    QCOMPARE(error, TrustMessages::patchListMismatch());
 
     // A description without the list hashes accepts no list.
     const VerifiedRelease bare = described("[Release]\nSequence=1\n");
