@@ -413,9 +413,9 @@ void TestUpdateFlow::listedNamesOfTheUpdaterAreRefused()
 
     const UpdaterRun run = server.install.run({"console"});
     QCOMPARE(run.exitCode, 1);
-    QCOMPARE(QString::fromUtf8(run.output),
-             QString::fromUtf8(NothingToDo) + "{\"errormsg\":\"更新文件" + refused + "路径不合法" +
-                 QString::fromUtf8(FailureEnd));
+    QCOMPARE(QString::fromUtf8(run.output), QString::fromUtf8(NothingToDo) +
+                                                "{\"errormsg\":\"更新文件" + refused +
+                                                "路径不合法" + QString::fromUtf8(FailureEnd));
     QCOMPARE(contentBelow(appDir), before);
     QVERIFY(server.nginx.waitForRequests(2));
     QCOMPARE(server.nginx.requestedPaths(), QStringList({"/update.ini", "/v2//md5.txt"}));

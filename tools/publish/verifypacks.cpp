@@ -17,8 +17,7 @@ constexpr int MaximumPackProblems = 50;
 // The list as update.ini names it: inside the packed copies' folder, as the clients demand.
 QString namedList(const QString &named, const QDir &folder, VerifyReport *report)
 {
-    if (!named.startsWith(UpdateNames::packFolder() + QLatin1Char('/')) ||
-        !isContainedRelativePath(named)) {
+    if (!UpdateNames::isPackListPath(named)) {
         report->problems << QStringLiteral("%1=%2 of update.ini lies outside %3/")
                                 .arg(packListKey(true), named, UpdateNames::packFolder());
         return QString();
