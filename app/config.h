@@ -20,6 +20,9 @@ struct UpdateConfig
     bool hasCaFile = false;    // "CaFile" present: only its authorities are trusted
     QString caFile;            // its value made absolute against the program's folder
     int connections = 1;       // "Connections": files in flight at once, 1 to the limit
+    bool http2 = false;        // "Http2": https requests may use HTTP/2
+    bool hasProxy = false;     // "Proxy" present: the managers get ProxySettings of its value
+    QString proxy;             // its value
 };
 
 // Name of the default cache folder inside the program's folder. On platforms without an
@@ -36,3 +39,5 @@ void ensureFolder(QDir &folder);
 // "Connections": a whole number from 1 up; above the limit counts as the limit, anything
 // else (absent, empty, not a number, 0 or less) as 1.
 int connectionsFrom(const QString &value, int limit);
+// "Http2": true for "true", "yes", "on" or "1" in any letter case; anything else is false.
+bool switchFrom(const QString &value);

@@ -3,6 +3,7 @@
 #include "digest.h"
 #include "fileops.h"
 #include "filetransfer.h"
+#include "httprequest.h"
 #include "updatelog.h"
 
 #include <QCoreApplication>
@@ -39,9 +40,14 @@ CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir,
     : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_files(files), m_options(options),
       m_partials(cacheDir)
 {
-    Q_ASSERT(options.connections >= 1 && options.connections <= FetchOptions::MaxConnections);
-    if (m_options.connections > ConnectionsPerManager)
+    Q_ASSERT(options.connections >= 1 &&
+             options.connections <=
+                 (options.http2 ? FetchOptions::MaxHttp2Streams : FetchOptions::MaxConnections));
+    m_options.proxy.applyTo(&m_manager);
+    if (m_options.connections > ConnectionsPerManager) {
         m_secondManager = std::make_unique<QNetworkAccessManager>();
+        m_options.proxy.applyTo(m_secondManager.get());
+    }
     for (const ManifestEntry &entry : qAsConst(m_files))
         m_bytesTotal += entry.size;
 }
@@ -60,7 +66,13 @@ void CacheFill::start()
     fillPlaces(1);
     if (!m_ended && m_options.connections > 1)
         QMetaObject::invokeMethod(
-            this, [this] { fillPlaces(m_options.connections); }, Qt::QueuedConnection);
+            this, [this] { fillPlaces(places()); }, Qt::QueuedConnection);
+}
+
+int CacheFill::places() const
+{
+    return m_overHttp2 ? m_options.connections
+                       : qMin(m_options.connections, FetchOptions::MaxConnections);
 }
 
 // Fills the free places with the next entries to fetch; after the last one, ends. Entries
@@ -133,6 +145,8 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
     request.setTransferTimeout(m_options.transferTimeoutMs);
     if (m_options.sslConfiguration)
         request.setSslConfiguration(*m_options.sslConfiguration);
+    if (m_options.http2)
+        allowHttp2(&request);
 
     auto *transfer = new FileTransfer(entry, target, &m_partials, m_options.release, this);
     const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
@@ -151,9 +165,10 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
     return true;
 }
 
+// Over HTTP/2 one manager, one connection, takes every file.
 QNetworkAccessManager *CacheFill::idlestManager()
 {
-    if (!m_secondManager)
+    if (!m_secondManager || m_overHttp2)
         return &m_manager;
     int onFirst = 0;
     for (const FileTransfer *transfer : qAsConst(m_inFlight))
@@ -181,7 +196,11 @@ void CacheFill::onTransferFinished()
         return;
     }
     m_bytesDone += transfer->entry().size;
-    fillPlaces(m_options.connections);
+    if (transfer->overHttp2() && !m_overHttp2) {
+        m_overHttp2 = true;
+        qCInfo(lcFetch, "HTTP/2: up to %d files in flight", m_options.connections);
+    }
+    fillPlaces(places());
 }
 
 // After a failure nothing more is fetched; what the others received stays for next time.

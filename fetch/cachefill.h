@@ -48,6 +48,8 @@ private:
     // One manager opens at most six connections to a host.
     static constexpr int ConnectionsPerManager = 6;
 
+    // Files in flight at most: up to MaxConnections until a reply came over HTTP/2.
+    int places() const;
     void fillPlaces(int places);
     QFileInfo cacheTarget(const ManifestEntry &entry) const;
     bool cachedFileUsable(const QFileInfo &target, const ManifestEntry &entry) const;
@@ -69,6 +71,7 @@ private:
     int m_next = 0; // the next entry to look at
     bool m_ended = false;
     bool m_succeeded = false;
+    bool m_overHttp2 = false; // a reply came over HTTP/2
     QString m_error;
     QFileInfo m_failedFile;
     QList<FileTransfer *> m_inFlight;
@@ -76,6 +79,7 @@ private:
     qint64 m_bytesTotal = 0; // of all listed files
 
     // Declared last so they go first: they delete any pending reply before the rest.
-    std::unique_ptr<QNetworkAccessManager> m_secondManager; // for more than six connections
+    // For more than six connections, while no reply came over HTTP/2.
+    std::unique_ptr<QNetworkAccessManager> m_secondManager;
     QNetworkAccessManager m_manager;
 };

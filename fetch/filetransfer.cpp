@@ -1,5 +1,6 @@
 #include "filetransfer.h"
 
+#include "httprequest.h"
 #include "updatelog.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,9 @@
 #include <QNetworkReply>
 
 namespace {
+
+// How often a request that the server refused before it began is sent again.
+constexpr int MaxResends = 3;
 
 // All transfers run on one thread and read one after another: one buffer serves them all.
 // A fresh allocation per chunk would cost more than hashing it.
@@ -162,6 +166,8 @@ void FileTransfer::onDownloadProgress(qint64 received, qint64 total)
 
 void FileTransfer::onFinished()
 {
+    if (m_decision == Decision::Undecided && resendRefused())
+        return;
     if (m_decision == Decision::Undecided)
         m_decision = decideBody();
     if (m_decision == Decision::Take)
@@ -169,8 +175,9 @@ void FileTransfer::onFinished()
     if (m_decision == Decision::Restart && retryWhole())
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_entry.path), status,
-           m_body.size(), m_entry.size,
+    m_overHttp2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    qCInfo(lcNet, "%s: %s %d, %lld of %lld bytes%s", qUtf8Printable(m_entry.path),
+           protocolOf(m_reply), status, m_body.size(), m_entry.size,
            m_reply->error() == QNetworkReply::NoError
                ? ""
                : qPrintable(QStringLiteral(", ") + m_reply->errorString()));
@@ -184,6 +191,26 @@ void FileTransfer::onFinished()
     if (error.isEmpty())
         qCInfo(lcFetch, "%s: stored in the cache", qUtf8Printable(m_entry.path));
     finish(error);
+}
+
+// An HTTP/2 server that stops taking streams (GOAWAY) refuses those it had not begun, and so
+// do Qt's requests still queued for that connection; Qt never sends them again itself. The
+// server processed nothing of them, so they go again (on a new connection) a few times.
+bool FileTransfer::resendRefused()
+{
+    const QNetworkReply::NetworkError error = m_reply->error();
+    const bool refused = (error == QNetworkReply::ContentReSendError ||
+                          error == QNetworkReply::ProtocolUnknownError) &&
+                         !m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    if (!refused || m_resends == MaxResends)
+        return false;
+    ++m_resends;
+    qCInfo(lcFetch, "%s: refused before it began (%s), sending it again (%d of %d)",
+           qUtf8Printable(m_entry.path), qUtf8Printable(m_reply->errorString()), m_resends,
+           MaxResends);
+    releaseReply();
+    send();
+    return true;
 }
 
 // Once per transfer: drops what we had and asks for the whole file with a plain request.

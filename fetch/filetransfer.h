@@ -43,6 +43,8 @@ public:
     // After `finished`: whether the file is in the cache under its listed name, and why not.
     bool succeeded() const { return m_succeeded; }
     QString errorString() const { return m_error; }
+    // After `finished`: whether the last reply came over HTTP/2.
+    bool overHttp2() const { return m_overHttp2; }
 
 signals:
     // The reply's progress; a resumed transfer adds the bytes it started with.
@@ -61,6 +63,7 @@ private:
     bool storeChunk(const char *data, qint64 size);
     void onDownloadProgress(qint64 received, qint64 total);
     void onFinished();
+    bool resendRefused();
     bool retryWhole();
     bool checkTransfer(QString *error);
     bool checkDigests(QString *error);
@@ -83,6 +86,8 @@ private:
 
     Decision m_decision = Decision::Undecided;
     bool m_retried = false; // a resumed transfer starts over at most once
+    int m_resends = 0;      // of a request the server refused before it began
+    bool m_overHttp2 = false;
     bool m_tooLong = false;
     bool m_writeFailed = false;
     bool m_digestsFailed = false;
