@@ -38,16 +38,11 @@ CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir,
                      const QList<ManifestEntry> &files, const FetchOptions &options,
                      QObject *parent)
     : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_files(files), m_options(options),
-      m_partials(cacheDir)
+      m_partials(cacheDir), m_managers(options.connections, options.proxy)
 {
     Q_ASSERT(options.connections >= 1 &&
              options.connections <=
                  (options.http2 ? FetchOptions::MaxHttp2Streams : FetchOptions::MaxConnections));
-    m_options.proxy.applyTo(&m_manager);
-    if (m_options.connections > ConnectionsPerManager) {
-        m_secondManager = std::make_unique<QNetworkAccessManager>();
-        m_options.proxy.applyTo(m_secondManager.get());
-    }
     for (const ManifestEntry &entry : qAsConst(m_files))
         m_bytesTotal += entry.size;
 }
@@ -150,7 +145,7 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
 
     auto *transfer = new FileTransfer(entry, target, &m_partials, m_options.release, this);
     const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
-    if (!transfer->start(idlestManager(), request, buffer)) {
+    if (!transfer->start(m_managers.next(managersInFlight(), m_overHttp2), request, buffer)) {
         const QString error = transfer->errorString();
         delete transfer;
         fail(target, error);
@@ -161,19 +156,17 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target)
         connect(transfer, &FileTransfer::progress, this, &CacheFill::progress);
     else
         connect(transfer, &FileTransfer::progress, this, &CacheFill::onTransferProgress);
+    connect(transfer, &FileTransfer::refused, this, &CacheFill::onTransferRefused);
     connect(transfer, &FileTransfer::finished, this, &CacheFill::onTransferFinished);
     return true;
 }
 
-// Over HTTP/2 one manager, one connection, takes every file.
-QNetworkAccessManager *CacheFill::idlestManager()
+QList<QNetworkAccessManager *> CacheFill::managersInFlight() const
 {
-    if (!m_secondManager || m_overHttp2)
-        return &m_manager;
-    int onFirst = 0;
+    QList<QNetworkAccessManager *> managers;
     for (const FileTransfer *transfer : qAsConst(m_inFlight))
-        onFirst += transfer->manager() == &m_manager ? 1 : 0;
-    return onFirst <= m_inFlight.size() - onFirst ? &m_manager : m_secondManager.get();
+        managers.append(transfer->manager());
+    return managers;
 }
 
 // With several files in flight: the bytes of the whole update, so the bar never goes back.
@@ -185,22 +178,49 @@ void CacheFill::onTransferProgress()
     emit progress(received, m_bytesTotal);
 }
 
+// Only an HTTP/2 server refuses a stream before it begins (GOAWAY): that request and every
+// later one go to another connection.
+void CacheFill::onTransferRefused()
+{
+    auto *transfer = qobject_cast<FileTransfer *>(sender());
+    if (!transfer || !m_inFlight.contains(transfer))
+        return;
+    noteHttp2();
+    QNetworkAccessManager *old = transfer->manager();
+    m_managers.retire(old);
+    QNetworkAccessManager *fresh = m_managers.next(managersInFlight(), true);
+    transfer->resend(fresh);
+    // Qt drops a request handed to a connection after its GOAWAY without finishing the reply:
+    // those sent before we knew go again too, like any other not answered yet.
+    for (FileTransfer *other : qAsConst(m_inFlight)) {
+        if (other != transfer && other->manager() == old)
+            other->moveIfUnanswered(fresh); // false: answered, it finishes on the old one
+    }
+}
+
 void CacheFill::onTransferFinished()
 {
     auto *transfer = qobject_cast<FileTransfer *>(sender());
     if (!transfer || !m_inFlight.removeOne(transfer))
         return;
     transfer->deleteLater();
+    m_managers.dropIdle(managersInFlight());
     if (!transfer->succeeded()) {
         fail(transfer->target(), transfer->errorString());
         return;
     }
     m_bytesDone += transfer->entry().size;
-    if (transfer->overHttp2() && !m_overHttp2) {
-        m_overHttp2 = true;
-        qCInfo(lcFetch, "HTTP/2: up to %d files in flight", m_options.connections);
-    }
+    if (transfer->overHttp2())
+        noteHttp2();
     fillPlaces(places());
+}
+
+void CacheFill::noteHttp2()
+{
+    if (m_overHttp2)
+        return;
+    m_overHttp2 = true;
+    qCInfo(lcFetch, "HTTP/2: up to %d files in flight", m_options.connections);
 }
 
 // After a failure nothing more is fetched; what the others received stays for next time.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fetchoptions.h"
+#include "managerpool.h"
 #include "manifest.h"
 #include "partialstore.h"
 
@@ -45,9 +46,6 @@ signals:
     void finished();
 
 private:
-    // One manager opens at most six connections to a host.
-    static constexpr int ConnectionsPerManager = 6;
-
     // Files in flight at most: up to MaxConnections until a reply came over HTTP/2.
     int places() const;
     void fillPlaces(int places);
@@ -55,9 +53,11 @@ private:
     bool cachedFileUsable(const QFileInfo &target, const ManifestEntry &entry) const;
     bool clearWayFor(const QFileInfo &target);
     bool sendRequest(const ManifestEntry &entry, const QFileInfo &target);
-    QNetworkAccessManager *idlestManager();
+    QList<QNetworkAccessManager *> managersInFlight() const;
     void onTransferProgress();
+    void onTransferRefused();
     void onTransferFinished();
+    void noteHttp2();
     void abortTransfers();
     bool makeDurable();
     void fail(const QFileInfo &file, const QString &message);
@@ -79,7 +79,5 @@ private:
     qint64 m_bytesTotal = 0; // of all listed files
 
     // Declared last so they go first: they delete any pending reply before the rest.
-    // For more than six connections, while no reply came over HTTP/2.
-    std::unique_ptr<QNetworkAccessManager> m_secondManager;
-    QNetworkAccessManager m_manager;
+    ManagerPool m_managers;
 };

@@ -34,6 +34,11 @@ public:
                qint64 readBufferBytes);
     // Stops without `finished`; what arrived stays for the next attempt.
     void abort();
+    // After `refused`: sends the request again through `manager`.
+    void resend(QNetworkAccessManager *manager);
+    // Sends the request again through `manager` when no answer to it has begun; what the
+    // body kept stays.
+    bool moveIfUnanswered(QNetworkAccessManager *manager);
 
     const ManifestEntry &entry() const { return m_entry; }
     QFileInfo target() const { return m_target; }
@@ -49,6 +54,9 @@ public:
 signals:
     // The reply's progress; a resumed transfer adds the bytes it started with.
     void progress(qint64 bytesReceived, qint64 bytesTotal);
+    // The server refused the request before it began (after a GOAWAY), and it may be sent
+    // again (a few times): resend() must follow.
+    void refused();
     void finished();
 
 private:
