@@ -4,6 +4,7 @@
 #include "updatelog.h"
 
 #include <QEventLoop>
+#include <QHttp2Configuration>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -191,8 +192,15 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
 
 void allowHttp2(QNetworkRequest *request)
 {
-    if (request->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
-        request->setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+    if (request->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+        return;
+    request->setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+    // A stream gets at most a window per round trip: Qt's 21 MB hold a large file below
+    // HTTP/1.1 on long round trips (1 GiB over 50 ms: 1.3x its time). Qt's other settings stay:
+    // a configuration made from scratch has 64 KiB windows.
+    QHttp2Configuration http2 = request->http2Configuration();
+    http2.setStreamReceiveWindowSize(Http2StreamWindowBytes);
+    request->setHttp2Configuration(http2);
 }
 
 const char *protocolOf(const QNetworkReply *reply)

@@ -26,9 +26,13 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
                      const QSslConfiguration *sslConfiguration = nullptr, qint64 maxBodyBytes = -1,
                      bool http2 = false);
 
+// The receive window of one HTTP/2 stream: what the server may send ahead in a round trip.
+constexpr unsigned Http2StreamWindowBytes = 128u * 1024 * 1024;
+
 // Lets an https request use HTTP/2; the server decides through ALPN, and one without it
-// answers over HTTP/1.1. Plain http requests stay as they are. Qt's own HTTP/2 settings stay
-// too: a configuration built afresh has 64 KiB windows, which stall transfers.
+// answers over HTTP/1.1. Plain http requests stay as they are. Of Qt's own HTTP/2 settings
+// only the stream window changes (to Http2StreamWindowBytes): a configuration built afresh
+// has 64 KiB windows, which stall transfers.
 void allowHttp2(QNetworkRequest *request);
 // "HTTP/2" when the reply came over HTTP/2, else "HTTP": for the log.
 const char *protocolOf(const QNetworkReply *reply);
