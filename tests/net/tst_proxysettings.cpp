@@ -1,6 +1,7 @@
 // "Proxy" in system.cfg: the values, curl's proxy variables for "system", and no_proxy.
 #include "noproxy.h"
 #include "proxysettings.h"
+#include "testplatform.h"
 
 #include <QtTest>
 
@@ -95,6 +96,10 @@ void TestProxySettings::proxyOfARequest()
     QFETCH(QStringList, environment);
     QFETCH(QString, url);
     QFETCH(QString, expected);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    if (runsOnWindows() && (tag.contains(QLatin1String("HTTP_PROXY is never read")) ||
+                            tag.contains(QLatin1String("no_proxy before NO_PROXY"))))
+        QSKIP("On Windows names of variables differing only in letter case are one variable");
     ProxySettings settings;
     QString error;
     QVERIFY2(ProxySettings::fromValue(value, environmentOf(environment), &settings, &error),

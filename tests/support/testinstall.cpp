@@ -89,10 +89,14 @@ QProcess *TestInstall::start(const QStringList &arguments, const QString &workin
         QProcessEnvironment environment = process->processEnvironment();
         if (environment.isEmpty())
             environment = QProcessEnvironment::systemEnvironment();
+        // Removals first: on Windows a name differing only in letter case is the same
+        // variable, and a later removal would take away what was just set.
         for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
             if (it.value().isNull())
                 environment.remove(it.key());
-            else
+        }
+        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
+            if (!it.value().isNull())
                 environment.insert(it.key(), it.value());
         }
         process->setProcessEnvironment(environment);
