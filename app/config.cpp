@@ -77,8 +77,14 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
     const QString caFile =
         settings.value(QStringLiteral("CaFile")).toStringList().join(QLatin1Char(','));
     config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
+    config.http2 = switchFrom(settings.value(QStringLiteral("Http2")).toString());
+    // Over HTTP/2 the files share one connection; CacheFill keeps to MaxConnections until a
+    // reply shows that the server speaks it.
     config.connections = connectionsFrom(settings.value(QStringLiteral("Connections")).toString(),
-                                         FetchOptions::MaxConnections);
+                                         config.http2 ? FetchOptions::MaxHttp2Streams
+                                                      : FetchOptions::MaxConnections);
+    config.hasProxy = settings.contains(QStringLiteral("Proxy"));
+    config.proxy = settings.value(QStringLiteral("Proxy")).toStringList().join(QLatin1Char(','));
     config.patches = patchesFrom(settings.value(QStringLiteral("Patches")).toString());
     return config;
 }
@@ -147,4 +153,14 @@ bool patchesFrom(const QString &value)
             return false;
     }
     return true;
+}
+
+bool switchFrom(const QString &value)
+{
+    const QString text = value.trimmed();
+    for (const char *on : {"true", "yes", "on", "1"}) {
+        if (text.compare(QLatin1String(on), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }

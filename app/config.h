@@ -21,6 +21,9 @@ struct UpdateConfig
     QString caFile;            // its value made absolute against the program's folder
     int connections = 1;       // "Connections": files in flight at once, 1 to the limit
     bool patches = true;       // "Patches": false turns compressed copies and patches off
+    bool http2 = false;        // "Http2": https requests may use HTTP/2
+    bool hasProxy = false;     // "Proxy" present: the managers get ProxySettings of its value
+    QString proxy;             // its value
 };
 
 // Name of the default cache folder inside the program's folder. On platforms without an
@@ -39,3 +42,5 @@ void ensureFolder(QDir &folder);
 int connectionsFrom(const QString &value, int limit);
 // "Patches": off only for "false", "no", "off" or "0" in any letter case; on when absent.
 bool patchesFrom(const QString &value);
+// "Http2": true for "true", "yes", "on" or "1" in any letter case; anything else is false.
+bool switchFrom(const QString &value);

@@ -176,6 +176,8 @@ Outcome UpdateDriver::applyPending(const Attempt &attempt)
     options.connections = m_config.connections;
     options.packs = attempt.fetched.packs;
     options.installedMd5 = attempt.installedMd5;
+    options.http2 = m_config.http2;
+    options.proxy = m_fetch.proxy();
     CDownloadThread worker(attempt.fetched.description.baseUrl, m_config.cacheDir,
                            m_config.installDir, attempt.pending.values(), options);
     waitForWorker(worker, !m_outcomes->console() || attempt.forced());

@@ -9,6 +9,7 @@
 #include "updatenames.h"
 
 #include <QFile>
+#include <QProcessEnvironment>
 #include <QUrl>
 
 namespace {
@@ -48,6 +49,13 @@ bool ReleaseFetch::configure(QString *error)
         if (!verifier.setPublicKeys(m_config.publicKeys, error))
             return false;
         m_verifier = verifier;
+    }
+    if (m_config.hasProxy) {
+        if (!ProxySettings::fromValue(m_config.proxy, QProcessEnvironment::systemEnvironment(),
+                                      &m_proxy, error))
+            return false;
+        m_proxy.applyTo(m_manager);
+        qCInfo(lcRun, "proxy: %s", qUtf8Printable(m_proxy.description()));
     }
     return true;
 }
@@ -197,7 +205,7 @@ bool ReleaseFetch::checkPackList(const FetchedRelease &fetched, const QByteArray
 
 bool ReleaseFetch::fetch(const QString &address, qint64 limit, QByteArray *body, QString *error)
 {
-    return sendHttpRequest(m_manager, QUrl(address), body, error, m_timeoutSeconds, {},
-                           QByteArrayLiteral("GET"), {}, nullptr,
-                           m_sslConfiguration ? &*m_sslConfiguration : nullptr, limit);
+    return sendHttpRequest(
+        m_manager, QUrl(address), body, error, m_timeoutSeconds, {}, QByteArrayLiteral("GET"), {},
+        nullptr, m_sslConfiguration ? &*m_sslConfiguration : nullptr, limit, m_config.http2);
 }

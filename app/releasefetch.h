@@ -3,6 +3,7 @@
 #include "config.h"
 #include "description.h"
 #include "packlist.h"
+#include "proxysettings.h"
 #include "releaseverifier.h"
 
 #include <QByteArray>
@@ -34,12 +35,15 @@ public:
     // `config` is the run's, read as it stands at each request.
     ReleaseFetch(QNetworkAccessManager *manager, const UpdateConfig &config, int timeoutSeconds);
 
-    // "CaFile" and "PublicKey". An unusable value is a configuration error: the updater
-    // never falls back to unchecked releases or to the system's authorities.
+    // "CaFile", "PublicKey" and "Proxy" (which goes on the manager at once). An unusable
+    // value is a configuration error: the updater never falls back to unchecked releases,
+    // to the system's authorities or to another proxy.
     bool configure(QString *error);
     // On every request when "CaFile" is set. Absent otherwise: merely making one starts
     // OpenSSL, which a plain HTTP run never needs.
     std::optional<QSslConfiguration> sslConfiguration() const { return m_sslConfiguration; }
+    // For every other manager of the run.
+    ProxySettings proxy() const { return m_proxy; }
 
     bool fetchDescription(FetchedRelease *fetched, QString *error);
     bool fetchLists(FetchedRelease *fetched, QString *error);
@@ -64,4 +68,5 @@ private:
     int m_timeoutSeconds;
     std::optional<ReleaseVerifier> m_verifier; // the configured keys
     std::optional<QSslConfiguration> m_sslConfiguration;
+    ProxySettings m_proxy;
 };

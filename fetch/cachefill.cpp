@@ -3,6 +3,7 @@
 #include "digest.h"
 #include "fileops.h"
 #include "filetransfer.h"
+#include "httprequest.h"
 #include "updatelog.h"
 #include "updatenames.h"
 
@@ -28,11 +29,12 @@ CacheFill::CacheFill(const QString &baseUrl, const QDir &cacheDir, const QDir &i
                      const QList<ManifestEntry> &files, const FetchOptions &options,
                      QObject *parent)
     : QObject(parent), m_baseUrl(baseUrl), m_cacheDir(cacheDir), m_installDir(installDir),
-      m_files(files), m_options(options), m_partials(cacheDir)
+      m_files(files), m_options(options), m_partials(cacheDir),
+      m_managers(options.connections, options.proxy)
 {
-    Q_ASSERT(options.connections >= 1 && options.connections <= FetchOptions::MaxConnections);
-    if (m_options.connections > ConnectionsPerManager)
-        m_secondManager = std::make_unique<QNetworkAccessManager>();
+    Q_ASSERT(options.connections >= 1 &&
+             options.connections <=
+                 (options.http2 ? FetchOptions::MaxHttp2Streams : FetchOptions::MaxConnections));
     planPackedCopies();
     for (int index = 0; index < m_files.size(); ++index)
         m_bytesTotal += plannedBytes(index);
@@ -52,7 +54,7 @@ void CacheFill::start()
     fillPlaces(1);
     if (!m_ended && m_options.connections > 1)
         QMetaObject::invokeMethod(
-            this, [this] { fillPlaces(m_options.connections); }, Qt::QueuedConnection);
+            this, [this] { fillPlaces(places()); }, Qt::QueuedConnection);
 }
 
 // Fills the free places with the next entries to fetch; after the last one, ends. Entries
@@ -127,10 +129,12 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target,
     request.setTransferTimeout(m_options.transferTimeoutMs);
     if (m_options.sslConfiguration)
         request.setSslConfiguration(*m_options.sslConfiguration);
+    if (m_options.http2)
+        allowHttp2(&request);
 
     FileTransfer *transfer = makeTransfer(entry, target, packed);
     const qint64 buffer = qMax(MinReadBufferBytes, ReadBufferBytes / m_options.connections);
-    if (!transfer->start(idlestManager(), request, buffer)) {
+    if (!transfer->start(m_managers.next(managersInFlight(), m_overHttp2), request, buffer)) {
         const QString error = transfer->errorString();
         const bool whole = packed && fetchWhole(transfer);
         delete transfer;
@@ -143,18 +147,9 @@ bool CacheFill::sendRequest(const ManifestEntry &entry, const QFileInfo &target,
         connect(transfer, &FileTransfer::progress, this, &CacheFill::progress);
     else
         connect(transfer, &FileTransfer::progress, this, &CacheFill::onTransferProgress);
+    connect(transfer, &FileTransfer::refused, this, &CacheFill::onTransferRefused);
     connect(transfer, &FileTransfer::finished, this, &CacheFill::onTransferFinished);
     return true;
-}
-
-QNetworkAccessManager *CacheFill::idlestManager()
-{
-    if (!m_secondManager)
-        return &m_manager;
-    int onFirst = 0;
-    for (const FileTransfer *transfer : qAsConst(m_inFlight))
-        onFirst += transfer->manager() == &m_manager ? 1 : 0;
-    return onFirst <= m_inFlight.size() - onFirst ? &m_manager : m_secondManager.get();
 }
 
 // With several files in flight: the bytes of the whole update, so the bar never goes back.
@@ -172,9 +167,10 @@ void CacheFill::onTransferFinished()
     if (!transfer || !m_inFlight.removeOne(transfer))
         return;
     transfer->deleteLater();
+    m_managers.dropIdle(managersInFlight());
     if (!transfer->succeeded() && transfer->packedCopy()) {
         if (fetchWhole(transfer))
-            fillPlaces(m_options.connections);
+            fillPlaces(places());
         return;
     }
     if (!transfer->succeeded()) {
@@ -182,7 +178,9 @@ void CacheFill::onTransferFinished()
         return;
     }
     m_bytesDone += transfer->transferSize();
-    fillPlaces(m_options.connections);
+    if (transfer->overHttp2())
+        noteHttp2();
+    fillPlaces(places());
 }
 
 // After a failure nothing more is fetched; what the others received stays for next time.

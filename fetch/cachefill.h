@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fetchoptions.h"
+#include "managerpool.h"
 #include "manifest.h"
 #include "partialstore.h"
 
@@ -51,9 +52,8 @@ signals:
     void finished();
 
 private:
-    // One manager opens at most six connections to a host.
-    static constexpr int ConnectionsPerManager = 6;
-
+    // Files in flight at most: up to MaxConnections until a reply came over HTTP/2.
+    int places() const;
     void fillPlaces(int places);
     QFileInfo cacheTarget(const ManifestEntry &entry) const;
     bool cachedFileUsable(const QFileInfo &target, const ManifestEntry &entry) const;
@@ -65,9 +65,11 @@ private:
     FileTransfer *makeTransfer(const ManifestEntry &entry, const QFileInfo &target,
                                const std::optional<PackedCopy> &packed);
     bool fetchWhole(const FileTransfer *failed);
-    QNetworkAccessManager *idlestManager();
+    QList<QNetworkAccessManager *> managersInFlight() const;
     void onTransferProgress();
+    void onTransferRefused();
     void onTransferFinished();
+    void noteHttp2();
     void abortTransfers();
     bool makeDurable();
     void fail(const QFileInfo &file, const QString &message);
@@ -83,6 +85,7 @@ private:
     int m_next = 0; // the next entry to look at
     bool m_ended = false;
     bool m_succeeded = false;
+    bool m_overHttp2 = false; // a reply came over HTTP/2
     QString m_error;
     QFileInfo m_failedFile;
     QList<FileTransfer *> m_inFlight;
@@ -90,6 +93,5 @@ private:
     qint64 m_bytesTotal = 0; // of all listed files, as they are to be fetched
 
     // Declared last so they go first: they delete any pending reply before the rest.
-    std::unique_ptr<QNetworkAccessManager> m_secondManager; // for more than six connections
-    QNetworkAccessManager m_manager;
+    ManagerPool m_managers;
 };

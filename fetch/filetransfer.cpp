@@ -1,5 +1,6 @@
 #include "filetransfer.h"
 
+#include "httprequest.h"
 #include "packedcopyfetch.h"
 #include "updatelog.h"
 
@@ -178,6 +179,8 @@ void FileTransfer::onDownloadProgress(qint64 received, qint64 total)
 
 void FileTransfer::onFinished()
 {
+    if (m_decision == Decision::Undecided && resendRefused())
+        return;
     if (m_decision == Decision::Undecided)
         m_decision = decideBody();
     if (m_decision == Decision::Take)
@@ -185,8 +188,9 @@ void FileTransfer::onFinished()
     if (m_decision == Decision::Restart && retryWhole())
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    qCInfo(lcNet, "%s: HTTP %d, %lld of %lld bytes%s", qUtf8Printable(m_wire.path), status,
-           m_body.size(), m_wire.size,
+    m_overHttp2 = m_reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool();
+    qCInfo(lcNet, "%s: %s %d, %lld of %lld bytes%s", qUtf8Printable(m_wire.path),
+           protocolOf(m_reply), status, m_body.size(), m_wire.size,
            m_reply->error() == QNetworkReply::NoError
                ? ""
                : qPrintable(QStringLiteral(", ") + m_reply->errorString()));

@@ -44,6 +44,11 @@ public:
                qint64 readBufferBytes);
     // Stops without `finished`; what arrived stays for the next attempt.
     void abort();
+    // After `refused`: sends the request again through `manager`.
+    void resend(QNetworkAccessManager *manager);
+    // Sends the request again through `manager` when no answer to it has begun; what the
+    // body kept stays.
+    bool moveIfUnanswered(QNetworkAccessManager *manager);
 
     const ManifestEntry &entry() const { return m_entry; }
     QFileInfo target() const { return m_target; }
@@ -57,10 +62,15 @@ public:
     // After `finished`: whether the file is in the cache under its listed name, and why not.
     bool succeeded() const { return m_succeeded; }
     QString errorString() const { return m_error; }
+    // After `finished`: whether the last reply came over HTTP/2.
+    bool overHttp2() const { return m_overHttp2; }
 
 signals:
     // The reply's progress; a resumed transfer adds the bytes it started with.
     void progress(qint64 bytesReceived, qint64 bytesTotal);
+    // The server refused the request before it began (after a GOAWAY), and it may be sent
+    // again (a few times): resend() must follow.
+    void refused();
     void finished();
 
 private:
@@ -79,6 +89,7 @@ private:
     bool storeChunk(const char *data, qint64 size);
     void onDownloadProgress(qint64 received, qint64 total);
     void onFinished();
+    bool resendRefused();
     bool retryWhole();
     bool checkTransfer(QString *error);
     bool checkDigests(QString *error);
@@ -106,6 +117,8 @@ private:
 
     Decision m_decision = Decision::Undecided;
     bool m_retried = false; // a resumed transfer starts over at most once
+    int m_resends = 0;      // of a request the server refused before it began
+    bool m_overHttp2 = false;
     bool m_tooLong = false;
     bool m_writeFailed = false;
     bool m_digestsFailed = false;

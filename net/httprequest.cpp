@@ -4,6 +4,7 @@
 #include "updatelog.h"
 
 #include <QEventLoop>
+#include <QHttp2Configuration>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -143,11 +144,13 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
                      QString *errorMessage, int timeoutSeconds,
                      QMap<QByteArray, QByteArray> requestHeaders, QByteArray verb,
                      QByteArray payload, QMap<QByteArray, QByteArray> *replyHeaders,
-                     const QSslConfiguration *sslConfiguration, qint64 maxBodyBytes)
+                     const QSslConfiguration *sslConfiguration, qint64 maxBodyBytes, bool http2)
 {
     QNetworkRequest request(requestUrl);
     if (sslConfiguration)
         request.setSslConfiguration(*sslConfiguration);
+    if (http2)
+        allowHttp2(&request);
     for (auto it = requestHeaders.constBegin(); it != requestHeaders.constEnd(); ++it)
         request.setRawHeader(it.key(), it.value());
 
@@ -179,8 +182,28 @@ bool sendHttpRequest(QNetworkAccessManager *manager, QUrl requestUrl, QByteArray
         }
     }
     qCInfo(lcNet, "%s: %s", qUtf8Printable(requestUrl.fileName()),
-           succeeded ? qUtf8Printable(QStringLiteral("HTTP 200, %1 bytes").arg(replyBody->size()))
+           succeeded ? qUtf8Printable(QStringLiteral("%1 200, %2 bytes")
+                                          .arg(QLatin1String(protocolOf(reply)))
+                                          .arg(replyBody->size()))
                      : qUtf8Printable(*errorMessage));
     reply->deleteLater();
     return succeeded;
+}
+
+void allowHttp2(QNetworkRequest *request)
+{
+    if (request->url().scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0)
+        return;
+    request->setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+    // A stream gets at most a window per round trip: Qt's 21 MB hold a large file below
+    // HTTP/1.1 on long round trips (1 GiB over 50 ms: 1.3x its time). Qt's other settings stay:
+    // a configuration made from scratch has 64 KiB windows.
+    QHttp2Configuration http2 = request->http2Configuration();
+    http2.setStreamReceiveWindowSize(Http2StreamWindowBytes);
+    request->setHttp2Configuration(http2);
+}
+
+const char *protocolOf(const QNetworkReply *reply)
+{
+    return reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool() ? "HTTP/2" : "HTTP";
 }

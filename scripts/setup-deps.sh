@@ -7,6 +7,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools cmake ninja-build pkg-config g++
     clang libclang-rt-14-dev     # fuzzing and sanitizer runs
     nginx-light                  # real HTTP server for tests, demo and benchmarks
+    tinyproxy-bin                # a real HTTP proxy for the tests of "Proxy"
     fonts-wqy-microhei           # Chinese text in the dialogs and preview pictures
     libssl-dev openssl           # libcrypto: release signatures and SHA-256; the CLI for tests
     libzstd-dev zstd             # compressed copies and patches; the CLI for tests and benchmarks

@@ -16,10 +16,11 @@ linux=$(cd "$linux" && pwd)
 work=$(mktemp -d /tmp/update-wine.XXXXXX)
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
 cleanup() {
-    # A test that crashed may have left the nginx it started through Wine.
-    find "$WINEPREFIX" "$work" -name nginx.pid 2>/dev/null | while read -r pidfile; do
-        kill -TERM "$(cat "$pidfile")" 2>/dev/null || true
-    done
+    # A test that crashed may have left the nginx or tinyproxy it started through Wine.
+    find "$WINEPREFIX" "$work" \( -name nginx.pid -o -name tinyproxy.pid \) 2>/dev/null |
+        while read -r pidfile; do
+            kill -TERM "$(cat "$pidfile")" 2>/dev/null || true
+        done
     wineserver -k 2>/dev/null || true
     rm -rf "$work"
 }

@@ -90,4 +90,6 @@ if [ -n "$baseline" ]; then
     echo
 fi
 echo "Reports of ours: announced length \`$(cat "$work/plain/ours.report")\`; chunked \`$(cat "$work/compressed/ours.report")\`."
-[ -n "$baseline" ] && echo "Reports of the baseline: announced length \`$(cat "$work/plain/base.report")\`; chunked \`$(cat "$work/compressed/base.report")\`."
+if [ -n "$baseline" ]; then
+    echo "Reports of the baseline: announced length \`$(cat "$work/plain/base.report")\`; chunked \`$(cat "$work/compressed/base.report")\`."
+fi

@@ -99,3 +99,8 @@ for i in "${!commands[@]}"; do
         "$(calls "$s" statx newfstatat stat lstat access openat) | $(calls "$s" fdatasync fsync) |" \
         "$(calls "$s" rename renameat renameat2 linkat) | $(calls "$s" total) |"
 done
+echo
+echo "| $count files over HTTP/1.1 on loopback | update console | Qt loop, readAll at the end | ratio | target | |"
+echo "| --- | --- | --- | --- | --- | --- |"
+last=$((${#commands[@]} - 1))
+ratio_row "per-file cost, update console / bare Qt loop" "$work/row$last" "$work/row1" 1 "<=" 1.5

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHttp2Configuration>
 #include <QNetworkAccessManager>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -55,6 +56,33 @@ private:
     NginxServer *m_otherNginx = nullptr;
 
 private slots:
+    void allowHttp2_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("https") << "https://127.0.0.1/a" << true;
+        QTest::newRow("HTTPS") << "HTTPS://127.0.0.1/a" << true;
+        QTest::newRow("http: as before") << "http://127.0.0.1/a" << false;
+    }
+
+    // Only the stream window grows (a large file over a long round trip); Qt's other HTTP/2
+    // settings stay: a configuration made from scratch has 64 KiB windows.
+    void allowHttp2()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, allowed);
+        QNetworkRequest request{QUrl(url)};
+        const QHttp2Configuration before = request.http2Configuration();
+        ::allowHttp2(&request);
+        QCOMPARE(request.attribute(QNetworkRequest::Http2AllowedAttribute).toBool(), allowed);
+        const QHttp2Configuration after = request.http2Configuration();
+        QCOMPARE(after.streamReceiveWindowSize(),
+                 allowed ? Http2StreamWindowBytes : before.streamReceiveWindowSize());
+        QCOMPARE(after.sessionReceiveWindowSize(), before.sessionReceiveWindowSize());
+        QCOMPARE(after.serverPushEnabled(), before.serverPushEnabled());
+        QCOMPARE(after.maxFrameSize(), before.maxFrameSize());
+    }
+
     void initTestCase()
     {
         QVERIFY(m_root.isValid());

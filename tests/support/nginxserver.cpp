@@ -1,5 +1,6 @@
 #include "nginxserver.h"
 #include "nginxserver_p.h"
+#include "toolrun.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -129,7 +130,9 @@ bool NginxServer::writeConfig(QString *error) const
     config += m_httpDirectives + QLatin1Char('\n');
     config += QStringLiteral("    server {\n        listen 127.0.0.1:%1%2;\n        root \"%3\";\n")
                   .arg(m_port)
-                  .arg(m_certificatePath.isEmpty() ? QString() : QStringLiteral(" ssl"))
+                  .arg(m_certificatePath.isEmpty()
+                           ? QString()
+                           : (m_http2 ? QStringLiteral(" ssl http2") : QStringLiteral(" ssl")))
                   .arg(serverPath(m_root));
     if (!m_certificatePath.isEmpty())
         config += QStringLiteral("        ssl_certificate \"%1\";\n"
@@ -177,6 +180,21 @@ void NginxServer::stop()
     m_pid = 0;
 }
 
+bool NginxServer::reload()
+{
+    return isRunning() &&
+           runTool(QStringLiteral("kill"), {QStringLiteral("-HUP"), QString::number(m_pid)})
+                   .exitCode == 0;
+}
+
+bool NginxServer::killWorkers()
+{
+    return isRunning() &&
+           runTool(QStringLiteral("pkill"),
+                   {QStringLiteral("-KILL"), QStringLiteral("-P"), QString::number(m_pid)})
+                   .exitCode == 0;
+}
+
 QString NginxServer::url(const QString &path) const
 {
     const QString relative = path.startsWith(QLatin1Char('/')) ? path.mid(1) : path;
@@ -211,6 +229,7 @@ QList<NginxServer::LoggedRequest> NginxServer::loggedRequests() const
         const QList<QByteArray> answer = line.mid(close + 1).trimmed().split(' ');
         LoggedRequest logged;
         logged.path = QUrl::fromPercentEncoding(unescapeLogText(request.at(1)));
+        logged.protocol = QString::fromLatin1(request.value(2));
         logged.status = answer.value(0).toInt();
         logged.bodyBytesSent = answer.value(1).toLongLong();
         requests.append(logged);

@@ -32,11 +32,18 @@ public:
     void setHttpDirectives(const QString &text);
     // Serves HTTPS instead of HTTP with this certificate (PEM, chain) and key.
     void setTls(const QString &certificatePath, const QString &keyPath);
+    // With TLS: offers HTTP/2 too (ALPN), as "listen ... ssl http2".
+    void setHttp2(bool http2) { m_http2 = http2; }
     // Fixes the port before start(); otherwise a free one is chosen.
     void setPort(quint16 port);
 
     bool start(QString *error = nullptr);
     void stop();
+    // A graceful reload (SIGHUP): the old worker says GOAWAY to its HTTP/2 clients and ends
+    // after worker_shutdown_timeout (1 s), cutting what it still serves.
+    bool reload();
+    // Kills the workers (SIGKILL), which cuts every connection; the master starts new ones.
+    bool killWorkers();
 
     quint16 port() const { return m_port; }
     // "http://127.0.0.1:PORT/" (https with TLS) followed by `path`.
@@ -47,6 +54,7 @@ public:
     struct LoggedRequest
     {
         QString path;
+        QString protocol; // "HTTP/1.1", "HTTP/2.0"
         int status = 0;
         qint64 bodyBytesSent = 0;
     };
@@ -69,6 +77,7 @@ private:
     QString m_httpDirectives;
     QString m_certificatePath;
     QString m_keyPath;
+    bool m_http2 = false;
     QTemporaryDir m_prefix;
     quint16 m_port = 0;
     qint64 m_pid = 0;

@@ -42,6 +42,15 @@ QString builtStandInHost()
 
 } // namespace
 
+QString lastReportedError(const UpdaterRun &run)
+{
+    const int last = run.output.lastIndexOf("{\"errormsg\"");
+    return QJsonDocument::fromJson(run.output.mid(last))
+        .object()
+        .value(QStringLiteral("errormsg"))
+        .toString();
+}
+
 TestInstall::TestInstall(const QString &appSubdir)
 {
     m_appDir = m_root.path() + QLatin1Char('/') + appSubdir;
@@ -76,6 +85,22 @@ QProcess *TestInstall::start(const QStringList &arguments, const QString &workin
 {
     auto *process = new QProcess;
     setUpProgram(process, updaterPath(), arguments);
+    if (!m_environment.isEmpty()) {
+        QProcessEnvironment environment = process->processEnvironment();
+        if (environment.isEmpty())
+            environment = QProcessEnvironment::systemEnvironment();
+        // Removals first: on Windows a name differing only in letter case is the same
+        // variable, and a later removal would take away what was just set.
+        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
+            if (it.value().isNull())
+                environment.remove(it.key());
+        }
+        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
+            if (!it.value().isNull())
+                environment.insert(it.key(), it.value());
+        }
+        process->setProcessEnvironment(environment);
+    }
     if (m_unprivileged) {
         process->setArguments(QStringList{QStringLiteral("--reuid=nobody"),
                                           QStringLiteral("--regid=nogroup"),

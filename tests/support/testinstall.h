@@ -26,6 +26,9 @@ struct UpdaterRun
     QByteArray errors; // standard error
 };
 
+// The message of the run's last console report; empty when it reported success.
+QString lastReportedError(const UpdaterRun &run);
+
 class QTextCodec;
 
 // A throw-away installation in a temporary folder: a copy of the real `update`
@@ -49,6 +52,9 @@ public:
     // Writes "system.cfg" in appDir with the keys of section "Update".
     void writeConfig(const QMap<QString, QString> &updateKeys) const;
     void writeConfigText(const QByteArray &text) const;
+
+    // Variables to set in the updater's environment; a null value takes one out.
+    void setEnvironment(const QMap<QString, QString> &variables) { m_environment = variables; }
 
     // Runs the updater as a real process and waits for it (killed after `timeoutMs`).
     UpdaterRun run(const QStringList &arguments, int timeoutMs = 60000,
@@ -84,4 +90,5 @@ private:
     QString m_appDir;
     bool m_valid = false;
     bool m_unprivileged = false;
+    QMap<QString, QString> m_environment;
 };

@@ -67,12 +67,12 @@ bool TlsFixture::makeServerCertificate(const QString &name, const QString &autho
                    error);
 }
 
-QString TlsFixture::listenDirectives(quint16 port, const QString &name) const
+QString TlsFixture::listenDirectives(quint16 port, const QString &name, bool http2) const
 {
-    return QStringLiteral("        listen 127.0.0.1:%1 ssl;\n"
+    return QStringLiteral("        listen 127.0.0.1:%1 ssl%4;\n"
                           "        ssl_certificate \"%2\";\n"
                           "        ssl_certificate_key \"%3\";\n")
         .arg(port)
-        .arg(NginxServer::serverPath(certificatePath(name)),
-             NginxServer::serverPath(keyPath(name)));
+        .arg(NginxServer::serverPath(certificatePath(name)), NginxServer::serverPath(keyPath(name)),
+             http2 ? QStringLiteral(" http2") : QString());
 }

@@ -23,8 +23,8 @@ public:
     QString keyPath(const QString &name) const;
 
     // For NginxServer::setServerDirectives: TLS on 127.0.0.1:`port` with the server
-    // certificate `name`.
-    QString listenDirectives(quint16 port, const QString &name) const;
+    // certificate `name`, and HTTP/2 too when asked.
+    QString listenDirectives(quint16 port, const QString &name, bool http2 = false) const;
 
 private:
     bool openssl(const QStringList &arguments, QString *error) const;
