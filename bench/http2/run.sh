@@ -14,12 +14,13 @@ set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 updater=$build/app/update
 publish=$build/tools/publish/update-publish
+loop=$build/bench/overhead/fetch_loop
 files=${BENCH_HTTP2_FILES:-2000}
 rtt=${BENCH_RTT_MS:-50}
 big_mib=${BENCH_HTTP2_BIG_MIB:-1024}
 slow_pairs=${BENCH_HTTP2_SLOW_PAIRS:-3}
 big_pairs=${BENCH_HTTP2_BIG_PAIRS:-3}
-for tool in "$updater" "$publish"; do
+for tool in "$updater" "$publish" "$loop"; do
     [ -x "$tool" ] || { echo "missing $tool: build the project first" >&2; exit 1; }
 done
 here=$(cd "$(dirname "$0")" && pwd)
@@ -116,6 +117,10 @@ alternate "$big_pairs" "$work/big-nosync" \
     "install_with '$work/b' '$base/big/' $h2" "cd '$work/b' && $run_update" \
     "rm -f '$work/F'" "$curl_big"
 cmp -s "$work/root/big/v2/big.bin" "$work/F" && curl_big_ok=yes || curl_big_ok=NO
+# Qt's own floor: the bare loop reading and hashing the file, HTTP/2 against HTTP/1.1.
+printf '%s\tbig.bin\n' "$big_url" >"$work/big.tsv"
+qt_big="exec '$loop' '$work/big.tsv' '$work/loop-out' --stream --hash --read-buffer 1048576 --ca '$pki/ca.pem'"
+alternate "$big_pairs" "$work/big-qt" "true" "$qt_big --http2" "true" "$qt_big"
 load_after=$(load_now)
 
 echo "### HTTP/2: $files files of 8 KiB and one $big_mib MiB file over https with $rtt ms round-trip time"
@@ -139,4 +144,5 @@ echo "| --- | --- | --- | --- | --- | --- |"
 ratio_row "$big_mib MiB, HTTP/2 / HTTP/1.1 (both the updater)" "$work/big-h1/ours" "$work/big-h1/base" 1 "<=" 1.1
 ratio_row "$big_mib MiB, HTTP/2 / curl -o F && md5sum F && sync -f F" "$work/big-sync/ours" "$work/big-sync/base" 1 - -
 ratio_row "$big_mib MiB, HTTP/2 / curl -o F && md5sum F" "$work/big-nosync/ours" "$work/big-nosync/base" 1 - -
+ratio_row "$big_mib MiB, bare Qt loop (read, MD5): HTTP/2 / HTTP/1.1" "$work/big-qt/ours" "$work/big-qt/base" 1 - -
 echo "| result equals the file (cmp): updater, curl | $big_ok | $curl_big_ok | | | |"

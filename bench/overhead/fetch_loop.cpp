@@ -12,6 +12,8 @@
 //   --store MODE          none (default) | qfile (write, close) | rename (write a temporary
 //                         file, close, rename) | savefile (QSaveFile, Unbuffered: fdatasync+rename)
 //   --lookups             the QFileInfo/QDir look-ups the updater makes per file
+//   --http2               HTTP/2 allowed, with the updater's stream window (128 MiB)
+//   --ca FILE             trust only the authorities in this PEM file (https)
 // Prints "files N failed N ms N".
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -19,8 +21,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHttp2Configuration>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -38,6 +43,8 @@ struct Options
     bool hash = false;
     QString store = QStringLiteral("none");
     bool lookups = false;
+    bool http2 = false;
+    QString caFile;
 };
 
 struct Item
@@ -116,6 +123,17 @@ void FetchLoop::send(const QString &target)
                              QNetworkRequest::UserVerifiedRedirectPolicy);
     if (m_options.timeoutMs >= 0)
         request.setTransferTimeout(m_options.timeoutMs);
+    if (m_options.http2) {
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+        QHttp2Configuration http2 = request.http2Configuration();
+        http2.setStreamReceiveWindowSize(128 * 1024 * 1024);
+        request.setHttp2Configuration(http2);
+    }
+    if (!m_options.caFile.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(QSslCertificate::fromPath(m_options.caFile));
+        request.setSslConfiguration(tls);
+    }
     m_hash.reset();
     m_body.clear();
     if (m_options.store == QLatin1String("savefile")) {
@@ -211,6 +229,10 @@ bool parseOptions(const QStringList &args, Options *options)
             options->userRedirects = (++i, true);
         else if (name == QLatin1String("--store") && !value.isEmpty())
             options->store = args.at(++i);
+        else if (name == QLatin1String("--http2"))
+            options->http2 = true;
+        else if (name == QLatin1String("--ca") && !value.isEmpty())
+            options->caFile = args.at(++i);
         else
             return false;
     }
