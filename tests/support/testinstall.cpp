@@ -85,22 +85,26 @@ QProcess *TestInstall::start(const QStringList &arguments, const QString &workin
 {
     auto *process = new QProcess;
     setUpProgram(process, updaterPath(), arguments);
-    if (!m_environment.isEmpty()) {
-        QProcessEnvironment environment = process->processEnvironment();
-        if (environment.isEmpty())
-            environment = QProcessEnvironment::systemEnvironment();
-        // Removals first: on Windows a name differing only in letter case is the same
-        // variable, and a later removal would take away what was just set.
-        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
-            if (it.value().isNull())
-                environment.remove(it.key());
-        }
-        for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
-            if (!it.value().isNull())
-                environment.insert(it.key(), it.value());
-        }
-        process->setProcessEnvironment(environment);
+    QProcessEnvironment environment = process->processEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
+    // Under the sanitizers only: see the file named here. The tests' own processes stay
+    // fully leak-checked, our use of libcrypto included.
+    if (!environment.contains(QStringLiteral("LSAN_OPTIONS")))
+        environment.insert(
+            QStringLiteral("LSAN_OPTIONS"),
+            QStringLiteral("suppressions=" TESTS_SOURCE_DIR "/support/lsan-updater.supp"));
+    // Removals first: on Windows a name differing only in letter case is the same
+    // variable, and a later removal would take away what was just set.
+    for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
+        if (it.value().isNull())
+            environment.remove(it.key());
     }
+    for (auto it = m_environment.cbegin(); it != m_environment.cend(); ++it) {
+        if (!it.value().isNull())
+            environment.insert(it.key(), it.value());
+    }
+    process->setProcessEnvironment(environment);
     if (m_unprivileged) {
         process->setArguments(QStringList{QStringLiteral("--reuid=nobody"),
                                           QStringLiteral("--regid=nogroup"),
