@@ -185,7 +185,7 @@ QByteArray UpdateJournal::toJson() const
     QJsonObject object;
     object.insert(QStringLiteral("format"), FormatVersion);
     object.insert(QStringLiteral("state"), QLatin1String(StateNames[int(state)]));
-    object.insert(QStringLiteral("cacheDir"), cacheDir.absolutePath());
+    object.insert(QStringLiteral("cacheDir"), cleanAbsolute(cacheDir.path()));
     object.insert(QStringLiteral("entries"), list);
     if (writesRecord)
         object.insert(QStringLiteral("record"), QString::fromLatin1(record.toBase64()));
@@ -206,7 +206,8 @@ bool UpdateJournal::fromJson(const QByteArray &json)
     state = enumFromName<State>(object.value(QStringLiteral("state")).toString(), StateNames, &ok);
     // Written absolute; anything else would resolve against whatever the current folder is.
     const QString cachePath = object.value(QStringLiteral("cacheDir")).toString();
-    cacheDir = QDir(cachePath);
+    // Cleaned: QDir keeps a trailing "//" as "/", so a journal written again would differ.
+    cacheDir = QDir(QDir::cleanPath(cachePath));
     const QJsonValue recordValue = object.value(QStringLiteral("record"));
     writesRecord = recordValue.isString();
     record = QByteArray::fromBase64(recordValue.toString().toLatin1());
