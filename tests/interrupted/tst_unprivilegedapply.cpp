@@ -29,6 +29,31 @@ QByteArray publish(const QString &root, const QString &folder, const Files &file
     return list;
 }
 
+// nginx serving a folder, and an installation that updates from it into its own cache folder.
+struct ServedInstall
+{
+    QTemporaryDir served;
+    NginxServer nginx{served.path()};
+    TestInstall install;
+    const QString cache = install.rootPath() + "/cache";
+
+    bool start()
+    {
+        if (!nginx.start() || !install.isValid())
+            return false;
+        install.writeConfig({{"URL", nginx.url()}, {"Cache", cache}});
+        return true;
+    }
+    QString root() const { return served.path(); }
+    // The installation folder and the cache belong to "nobody", everything in them to root.
+    bool runUnprivileged()
+    {
+        install.setUnprivileged(true);
+        return QDir().mkpath(cache) && install.giveToUnprivileged(install.appDir()) &&
+               install.giveToUnprivileged(cache);
+    }
+};
+
 } // namespace
 
 class TestUnprivilegedApply : public QObject
@@ -39,18 +64,7 @@ private slots:
     void copiedBackupKeepsTheHostStartable();
     void oldFolderThatStaysDoesNotBlockTheCommit();
     void cacheFileSwappedAfterItsCheckIsNotInstalled();
-
-private:
-    bool prepare(TestInstall &install, const QString &cache) const;
 };
-
-// The installation folder and the cache belong to "nobody", everything in them to root.
-bool TestUnprivilegedApply::prepare(TestInstall &install, const QString &cache) const
-{
-    install.setUnprivileged(true);
-    return QDir().mkpath(cache) && install.giveToUnprivileged(install.appDir()) &&
-           install.giveToUnprivileged(cache);
-}
 
 void TestUnprivilegedApply::copiedBackupKeepsTheHostStartable_data()
 {
@@ -69,13 +83,9 @@ void TestUnprivilegedApply::copiedBackupKeepsTheHostStartable()
         QSKIP(qPrintable(TestInstall::unprivilegedReason()));
     if (readFile("/proc/sys/fs/protected_hardlinks").trimmed() != "1")
         QSKIP("this system lets anybody link another owner's file: nothing is copied");
-    QTemporaryDir served;
-    NginxServer nginx(served.path());
-    QVERIFY(nginx.start());
-    TestInstall install;
-    QVERIFY(install.isValid());
-    const QString cache = install.rootPath() + "/cache";
-    install.writeConfig({{"URL", nginx.url()}, {"Cache", cache}});
+    ServedInstall fixture;
+    QVERIFY(fixture.start());
+    TestInstall &install = fixture.install;
     const QString host = install.hostPath();
     const QByteArray hostBytes = readFile(host);
     const QString longName = QString(252, QLatin1Char('n')); // its backup's name does not fit
@@ -85,12 +95,12 @@ void TestUnprivilegedApply::copiedBackupKeepsTheHostStartable()
         previous.insert(longName, "previous");
         next.insert(longName, "next");
     }
-    writeFile(install.appDir() + "/update_md5.info", publish(served.path(), "v1", previous, 1));
-    publish(served.path(), "v2", next, 1);
+    writeFile(install.appDir() + "/update_md5.info", publish(fixture.root(), "v1", previous, 1));
+    publish(fixture.root(), "v2", next, 1);
     ServerRelease::install(install.appDir(), previous);
     const QFileDevice::Permissions hostMode = modeOf(host);
     QVERIFY(hostMode & QFileDevice::ExeOther);
-    QVERIFY(prepare(install, cache));
+    QVERIFY(fixture.runUnprivileged());
 
     const UpdaterRun run = install.run({"console"});
     QCOMPARE(run.exitCode, undone ? 1 : 0);
@@ -111,20 +121,16 @@ void TestUnprivilegedApply::oldFolderThatStaysDoesNotBlockTheCommit()
 {
     if (!TestInstall::unprivilegedReason().isEmpty())
         QSKIP(qPrintable(TestInstall::unprivilegedReason()));
-    QTemporaryDir served;
-    NginxServer nginx(served.path());
-    QVERIFY(nginx.start());
-    TestInstall install;
-    QVERIFY(install.isValid());
-    const QString cache = install.rootPath() + "/cache";
-    install.writeConfig({{"URL", nginx.url()}, {"Cache", cache}});
+    ServedInstall fixture;
+    QVERIFY(fixture.start());
+    TestInstall &install = fixture.install;
     const QString file = install.appDir() + "/f.dat";
     writeFile(install.appDir() + "/update_md5.info",
-              publish(served.path(), "v1", {{"f.dat", "previous"}}, 0));
-    publish(served.path(), "v2", {{"f.dat", "next"}}, 0);
+              publish(fixture.root(), "v1", {{"f.dat", "previous"}}, 0));
+    publish(fixture.root(), "v2", {{"f.dat", "next"}}, 0);
     writeFile(file, "previous");
     writeFile(file + ".old/locked/x", "root's own"); // nobody cannot empty "locked"
-    QVERIFY(prepare(install, cache) && install.giveToUnprivileged(file + ".old"));
+    QVERIFY(fixture.runUnprivileged() && install.giveToUnprivileged(file + ".old"));
 
     const UpdaterRun first = install.run({"console"});
     QVERIFY2(first.exitCode == 0, first.output.constData());
@@ -133,7 +139,7 @@ void TestUnprivilegedApply::oldFolderThatStaysDoesNotBlockTheCommit()
     QVERIFY(!QFileInfo::exists(install.appDir() + "/update_md5.info.journal"));
     QVERIFY(QFileInfo::exists(file + ".~od/locked/x"));
 
-    publish(served.path(), "v3", {{"f.dat", "third"}}, 0);
+    publish(fixture.root(), "v3", {{"f.dat", "third"}}, 0);
     const UpdaterRun second = install.run({"console"});
     QCOMPARE(second.exitCode, 1);
     QVERIFY2(second.output.contains("删除文件f.dat.~od失败"), second.output.constData());
@@ -156,17 +162,14 @@ void TestUnprivilegedApply::cacheFileSwappedAfterItsCheckIsNotInstalled()
 #ifndef CACHE_SWAPPER_PATH
     QSKIP("needs Linux inotify");
 #else
-    QTemporaryDir served;
-    NginxServer nginx(served.path());
-    nginx.setServerDirectives("location = /v2/z.bin { limit_rate 2m; }");
-    QVERIFY(nginx.start());
-    TestInstall install;
-    QVERIFY(install.isValid());
-    const QString cache = install.rootPath() + "/cache";
-    install.writeConfig({{"URL", nginx.url()}, {"Cache", cache}});
+    ServedInstall fixture;
+    fixture.nginx.setServerDirectives("location = /v2/z.bin { limit_rate 2m; }");
+    QVERIFY(fixture.start());
+    TestInstall &install = fixture.install;
+    const QString cache = fixture.cache;
     const Files previous = {{"a.bin", "previous a"}, {"z.bin", "previous z"}};
-    const QByteArray previousList = publish(served.path(), "v1", previous, 0);
-    publish(served.path(), "v2", {{"a.bin", "genuine a"}, {"z.bin", randomBytes(2 << 20)}}, 0);
+    const QByteArray previousList = publish(fixture.root(), "v1", previous, 0);
+    publish(fixture.root(), "v2", {{"a.bin", "genuine a"}, {"z.bin", randomBytes(2 << 20)}}, 0);
     ServerRelease::install(install.appDir(), previous);
     writeFile(install.appDir() + "/update_md5.info", previousList);
     // The cache folder is open to everybody; the forger owns its own file.
