@@ -19,6 +19,8 @@
 # value_row LABEL FILE COLUMN OP TARGET UNIT   the same for an absolute target
 # pair_difference A B OUT     wall of A minus wall of B, pair by pair (a harness floor off)
 # load_now                    the 1-minute load average
+# start_latency_proxy PORT    bench/latency/latencyproxy.py (round trip $rtt ms) in front of
+#                             127.0.0.1:PORT; sets proxy_port; stop_latency_proxy ends it
 
 bench_pairs=${BENCH_PAIRS:-5}
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (apt-get install time)" >&2; exit 1; }
@@ -167,4 +169,24 @@ bench_workdir() {
     chmod 755 "$work"
     export XDG_RUNTIME_DIR=$work/runtime
     mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+
+bench_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+proxy_pid=
+
+# The proxy stops by itself after two hours at the latest.
+start_latency_proxy() {
+    python3 "$bench_dir/latency/latencyproxy.py" --target "$1" --rtt-ms "$rtt" \
+        --lifetime-s 7200 >"$work/proxy.out" &
+    proxy_pid=$!
+    for _ in $(seq 50); do
+        grep -q '^port ' "$work/proxy.out" 2>/dev/null && break
+        sleep 0.1
+    done
+    proxy_port=$(awk '/^port / { print $2 }' "$work/proxy.out")
+    [ -n "$proxy_port" ] || { echo "the latency proxy did not start" >&2; exit 1; }
+}
+
+stop_latency_proxy() {
+    [ -z "$proxy_pid" ] || { kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null; } || true
 }

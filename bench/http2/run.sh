@@ -28,9 +28,8 @@ source "$here/../lib.sh"
 source "$here/../../scripts/nginx-lib.sh"
 
 bench_workdir http2
-proxy_pid=
 cleanup() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null
+    stop_latency_proxy
     stop_nginx
     rm -rf "$work"
 }
@@ -55,17 +54,8 @@ start_nginx "$work/nginx" "$work/root" off "keepalive_requests 100000;
     server { listen 127.0.0.1:$tls_port ssl http2; root $work/root;
              ssl_certificate $pki/server.pem; ssl_certificate_key $pki/server.key; }"
 
-# The proxy stops by itself after two hours at the latest.
-python3 "$here/../latency/latencyproxy.py" --target "$tls_port" --rtt-ms "$rtt" \
-    --lifetime-s 7200 >"$work/proxy.out" &
-proxy_pid=$!
-for _ in $(seq 50); do
-    grep -q '^port ' "$work/proxy.out" 2>/dev/null && break
-    sleep 0.1
-done
-port=$(awk '/^port / { print $2 }' "$work/proxy.out")
-[ -n "$port" ] || { echo "the latency proxy did not start" >&2; exit 1; }
-base="https://127.0.0.1:$port"
+start_latency_proxy "$tls_port"
+base="https://127.0.0.1:$proxy_port"
 
 install_with() { # folder url [system.cfg lines...]
     local folder=$1 url=$2

@@ -23,9 +23,8 @@ source "$here/../lib.sh"
 source "$here/../../scripts/nginx-lib.sh"
 
 bench_workdir latency
-proxy_pid=
 cleanup() {
-    [ -n "$proxy_pid" ] && kill "$proxy_pid" 2>/dev/null && wait "$proxy_pid" 2>/dev/null
+    stop_latency_proxy
     stop_nginx
     rm -rf "$work"
 }
@@ -35,17 +34,8 @@ make_release "$work/release" "$files" 8192
 "$publish" "$work/release" "$work/root/u" --folder v1 --optional >/dev/null
 start_nginx "$work/nginx" "$work/root" off "keepalive_requests 100000;"
 
-# The proxy stops by itself after two hours at the latest.
-python3 "$here/latencyproxy.py" --target "$nginx_port" --rtt-ms "$rtt" --lifetime-s 7200 \
-    >"$work/proxy.out" &
-proxy_pid=$!
-for _ in $(seq 50); do
-    grep -q '^port ' "$work/proxy.out" 2>/dev/null && break
-    sleep 0.1
-done
-port=$(awk '/^port / { print $2 }' "$work/proxy.out")
-[ -n "$port" ] || { echo "the latency proxy did not start" >&2; exit 1; }
-url="http://127.0.0.1:$port/u/"
+start_latency_proxy "$nginx_port"
+url="http://127.0.0.1:$proxy_port/u/"
 
 install_with() { # folder
     rm -rf "$1" "$1-cache"
