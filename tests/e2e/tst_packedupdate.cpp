@@ -25,12 +25,6 @@ const SignedReleaseFixture::Files V2{{QStringLiteral("a.dll"), A2},
                                      {QStringLiteral("data/b.dat"), B2},
                                      {QStringLiteral("same.txt"), "unchanged"}};
 
-const QStringList ClientOnly{
-    QStringLiteral("system.cfg"),           QStringLiteral("update_md5.info"),
-    QStringLiteral("update_sequence.info"), QStringLiteral("update"),
-    QStringLiteral("update.exe"),           QStringLiteral("Host.exe"),
-    QStringLiteral("host-starts.jsonl"),    QStringLiteral("*.old")};
-
 const QString ListRequest = QStringLiteral("/v2/.~zstd/list.txt");
 const QStringList WholeFiles{QStringLiteral("/v2/a.dll"), QStringLiteral("/v2/c.txt"),
                              QStringLiteral("/v2/data/b.dat")};
@@ -117,9 +111,9 @@ void TestPackedUpdate::expectV2Installed(const UpdaterRun &run) const
     QCOMPARE(run.output, ForcedUpdate);
     QCOMPARE(run.exitCode, 0);
     QByteArray differences;
-    QVERIFY2(
-        foldersEqual(path(QStringLiteral("releases/v2")), installDir(), ClientOnly, &differences),
-        differences.constData());
+    QVERIFY2(foldersEqual(path(QStringLiteral("releases/v2")), installDir(), clientOnlyNames(),
+                          &differences),
+             differences.constData());
     QCOMPARE(readFile(installDir() + QStringLiteral("/update_md5.info")),
              readFile(root() + QStringLiteral("/v2/md5.txt")));
 }

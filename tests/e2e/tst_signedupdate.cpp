@@ -24,13 +24,6 @@ const SignedReleaseFixture::Files V3{{QStringLiteral("a.dll"), "library three"},
                                      {QStringLiteral("c.txt"), "added in two"}};
 const QString SequenceRecord = QStringLiteral("update_sequence.info");
 
-// The client's own files: never part of a release.
-const QStringList ClientOnly{
-    QStringLiteral("system.cfg"),           QStringLiteral("update_md5.info"),
-    QStringLiteral("update_sequence.info"), QStringLiteral("update"),
-    QStringLiteral("update.exe"),           QStringLiteral("Host.exe"),
-    QStringLiteral("host-starts.jsonl")};
-
 const QStringList DescriptionRequests{QStringLiteral("/update.ini"),
                                       QStringLiteral("/update.ini.sig")};
 const QStringList ListRequests =
@@ -123,8 +116,8 @@ void TestSignedUpdate::signedUpdateApplies()
     const int before = requestCount();
     QCOMPARE(runConsole().exitCode, 0);
     QByteArray differences;
-    QVERIFY2(foldersEqual(path(QStringLiteral("releases/v2")), installDir(),
-                          ClientOnly + QStringList{QStringLiteral("*.old")}, &differences),
+    QVERIFY2(foldersEqual(path(QStringLiteral("releases/v2")), installDir(), clientOnlyNames(),
+                          &differences),
              differences.constData());
     QCOMPARE(readFile(installDir() + QStringLiteral("/update_md5.info")), served("v2/md5.txt"));
     QCOMPARE(readFile(installDir() + QStringLiteral("/update_sequence.info")), recordOfServed(2));

@@ -74,6 +74,14 @@ bool SignedReleaseFixture::replaceSha256List(const QString &folder, const QByteA
            resign(replaced.toLatin1(), signer);
 }
 
+QStringList SignedReleaseFixture::clientOnlyNames()
+{
+    return {QStringLiteral("system.cfg"),           QStringLiteral("update_md5.info"),
+            QStringLiteral("update_sequence.info"), QStringLiteral("update"),
+            QStringLiteral("update.exe"),           QStringLiteral("Host.exe"),
+            QStringLiteral("host-starts.jsonl"),    QStringLiteral("*.old")};
+}
+
 QString SignedReleaseFixture::lastError(const UpdaterRun &run)
 {
     const int last = run.output.lastIndexOf("{\"errormsg\"");
@@ -99,8 +107,7 @@ bool SignedReleaseFixture::snapshotInstall() const
 bool SignedReleaseFixture::installUnchanged(QByteArray *differences,
                                             const QStringList &ignored) const
 {
-    return foldersEqual(path(QStringLiteral("install-before")), installDir(), ignored,
-                        differences);
+    return foldersEqual(path(QStringLiteral("install-before")), installDir(), ignored, differences);
 }
 
 QStringList SignedReleaseFixture::requestsSince(int from) const

@@ -42,6 +42,8 @@ protected:
     // The message of the run's last report; empty when it reported success.
     static QString lastError(const UpdaterRun &run);
     static QByteArray flipByte(QByteArray bytes, int index);
+    // The client's own files and the replaced ones (*.old): never part of a release.
+    static QStringList clientOnlyNames();
 
     // A copy of the installation folder to compare with after a refused run.
     bool snapshotInstall() const;
