@@ -128,13 +128,17 @@ UpdaterRun TestInstall::run(const QStringList &arguments, int timeoutMs,
         process->kill();
         process->waitForFinished(5000);
     }
-    result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    // A process still running after the kill reads as a normal exit with code 0 (Wine, where
+    // an exit can hang): only a finished run has an exit code.
+    const bool normalExit = result.finished && process->exitStatus() == QProcess::NormalExit;
+    result.exitCode = normalExit ? process->exitCode() : -1;
     result.output = process->readAllStandardOutput();
     result.errors = process->readAllStandardError();
-    // A crash is rare and the test's own message does not say what the updater printed.
-    if (result.finished && process->exitStatus() == QProcess::CrashExit)
-        qWarning("update %s crashed (status %d); standard error:\n%s",
-                 qPrintable(arguments.join(' ')), process->exitCode(), result.errors.constData());
+    // Rare, and the test's own message does not say what the updater printed.
+    if (!normalExit)
+        qWarning("update %s %s (status %d); standard error:\n%s", qPrintable(arguments.join(' ')),
+                 result.finished ? "crashed" : "did not finish in time", process->exitCode(),
+                 result.errors.constData());
     delete process;
     return result;
 }
