@@ -5,12 +5,8 @@
 #include "fileops.h"
 
 #include "fileops_p.h"
+#include "fileops_win_p.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-
-#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -18,22 +14,6 @@
 namespace fileops {
 
 namespace {
-
-const wchar_t *wide(const QString &nativePath)
-{
-    return reinterpret_cast<const wchar_t *>(nativePath.utf16());
-}
-
-// Absolute, with backslashes; a long path gets the prefix that lifts the MAX_PATH limit.
-QString native(const QString &path)
-{
-    const QString absolute = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    if (absolute.size() < MAX_PATH - 12 || absolute.startsWith(QLatin1String("\\\\?\\")))
-        return absolute;
-    if (absolute.startsWith(QLatin1String("\\\\")))
-        return QStringLiteral("\\\\?\\UNC\\") + absolute.mid(2);
-    return QStringLiteral("\\\\?\\") + absolute;
-}
 
 bool inUse(DWORD error)
 {
@@ -100,18 +80,6 @@ bool flushHandleOf(const QString &nativePath, DWORD access, DWORD flags)
 
 } // namespace
 
-Kind kindOf(const QString &path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(wide(native(path)), GetFileExInfoStandard, &data))
-        return Kind::Missing;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return Kind::Other;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return Kind::Folder;
-    return Kind::File;
-}
-
 bool replace(const QString &from, const QString &to)
 {
     const QString source = native(from);
@@ -176,32 +144,6 @@ bool copyPermissions(const QString &from, const QString &to)
     return SetFileAttributesW(wide(native(to)), copied ? copied : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-// The owner only: a file the updater itself stored in the cache is its own; one that another
-// user put there is not. Who else the folder's inherited entries let write it is not looked
-// at (see the guide).
-bool isPrivateFile(const QString &path)
-{
-    if (kindOf(path) != Kind::File)
-        return false;
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(wide(native(path)), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                              &owner, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    bool own = false;
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        DWORD size = 0;
-        GetTokenInformation(token, TokenUser, nullptr, 0, &size); // asks for the size only
-        QByteArray user(int(size), Qt::Uninitialized);
-        own = size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
-              EqualSid(owner, reinterpret_cast<TOKEN_USER *>(user.data())->User.Sid);
-        CloseHandle(token);
-    }
-    LocalFree(descriptor);
-    return own;
-}
-
 bool denyOthersWrite(const QString &)
 {
     return true; // the copy has the entries its folder passes on
@@ -248,46 +190,6 @@ bool openSequential(QFile &file)
         return true;
     _close(fd);
     return false;
-}
-
-bool isDiskFile(const QString &path)
-{
-    HANDLE handle = CreateFileW(wide(native(path)), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    const bool disk = GetFileType(handle) == FILE_TYPE_DISK;
-    CloseHandle(handle);
-    return disk;
-}
-
-bool isRunningImage(const QString &path)
-{
-    const QString running = QFileInfo(QCoreApplication::applicationFilePath()).absoluteFilePath();
-    return QFileInfo(path).absoluteFilePath().compare(running, Qt::CaseInsensitive) == 0;
-}
-
-QString storedName(const QString &path)
-{
-    if (path.contains(QLatin1Char('*')) || path.contains(QLatin1Char('?')))
-        return QString(); // a pattern, which FindFirstFileW would expand
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide(native(path)), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return QString();
-    FindClose(search);
-    return QString::fromWCharArray(found.cFileName);
-}
-
-bool windowsNameRules()
-{
-    return true;
-}
-
-QString executableSuffix()
-{
-    return QStringLiteral(".exe");
 }
 
 } // namespace fileops
