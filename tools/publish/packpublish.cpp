@@ -24,6 +24,24 @@ bool readList(const QString &versionFolder, QTextCodec *codec, PackList *packs, 
     return false;
 }
 
+// The first problem of the packed copies that `versionFolder` lists, checked against the
+// MD5 and SHA-256 lists in `listsFolder`; empty when they all check out.
+QString firstProblem(const QString &listsFolder, const QString &versionFolder,
+                     const QList<BaseFolder> &bases, QTextCodec *codec)
+{
+    PackList packs;
+    QString problem;
+    if (!readList(versionFolder, codec, &packs, &problem))
+        return problem;
+    const QDir lists(listsFolder);
+    const Manifest listed = parseManifest(readAll(lists.filePath(UpdateNames::md5List())), codec);
+    const Sha256List sha256 =
+        parseSha256List(readAll(lists.filePath(UpdateNames::sha256List())), codec);
+    const QStringList problems =
+        checkPackedCopies(packFolderOf(versionFolder), packs, listed, sha256, bases, 1);
+    return problems.isEmpty() ? QString() : problems.first();
+}
+
 } // namespace
 
 bool stagePackedCopies(const PackSettings &settings, const QList<ReleaseFile> &files,
@@ -36,19 +54,8 @@ bool stagePackedCopies(const PackSettings &settings, const QList<ReleaseFile> &f
         return false;
     if (!QFileInfo::exists(packListOf(versionFolder)))
         return true;
-    PackList packs;
-    if (!readList(versionFolder, codec, &packs, error))
-        return false;
-    const QDir source(sourceFolder);
-    const Manifest listed = parseManifest(readAll(source.filePath(UpdateNames::md5List())), codec);
-    const Sha256List sha256 =
-        parseSha256List(readAll(source.filePath(UpdateNames::sha256List())), codec);
-    const QStringList problems =
-        checkPackedCopies(packFolderOf(versionFolder), packs, listed, sha256, settings.bases, 1);
-    if (problems.isEmpty())
-        return true;
-    *error = problems.first();
-    return false;
+    *error = firstProblem(sourceFolder, versionFolder, settings.bases, codec);
+    return error->isEmpty();
 }
 
 bool publishedPacksCheckOut(const QString &root, const QString &versionFolder, QTextCodec *codec,
@@ -56,18 +63,7 @@ bool publishedPacksCheckOut(const QString &root, const QString &versionFolder, Q
 {
     if (!QFileInfo::exists(packListOf(versionFolder)))
         return true;
-    PackList packs;
-    if (!readList(versionFolder, codec, &packs, problem))
-        return false;
-    const QDir folder(versionFolder);
-    const Manifest listed = parseManifest(readAll(folder.filePath(UpdateNames::md5List())), codec);
-    const Sha256List sha256 =
-        parseSha256List(readAll(folder.filePath(UpdateNames::sha256List())), codec);
-    const QStringList problems =
-        checkPackedCopies(packFolderOf(versionFolder), packs, listed, sha256,
-                          findVersionFolders(root, versionFolder, codec), 1);
-    if (problems.isEmpty())
-        return true;
-    *problem = problems.first();
-    return false;
+    *problem = firstProblem(versionFolder, versionFolder,
+                            findVersionFolders(root, versionFolder, codec), codec);
+    return problem->isEmpty();
 }
