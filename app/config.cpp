@@ -77,7 +77,7 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
     const QString caFile =
         settings.value(QStringLiteral("CaFile")).toStringList().join(QLatin1Char(','));
     config.caFile = caFile.isEmpty() ? caFile : config.appDir.absoluteFilePath(caFile);
-    config.http2 = switchFrom(settings.value(QStringLiteral("Http2")).toString());
+    config.http2 = switchFrom(settings.value(QStringLiteral("Http2")).toString(), false);
     // Over HTTP/2 the files share one connection; CacheFill keeps to MaxConnections until a
     // reply shows that the server speaks it.
     config.connections = connectionsFrom(settings.value(QStringLiteral("Connections")).toString(),
@@ -85,7 +85,7 @@ UpdateConfig loadUpdateConfig(const QString &appDir)
                                                       : FetchOptions::MaxConnections);
     config.hasProxy = settings.contains(QStringLiteral("Proxy"));
     config.proxy = settings.value(QStringLiteral("Proxy")).toStringList().join(QLatin1Char(','));
-    config.patches = patchesFrom(settings.value(QStringLiteral("Patches")).toString());
+    config.patches = switchFrom(settings.value(QStringLiteral("Patches")).toString(), true);
     return config;
 }
 
@@ -145,22 +145,16 @@ int connectionsFrom(const QString &value, int limit)
     return fits && number < qulonglong(limit) ? int(number) : limit;
 }
 
-bool patchesFrom(const QString &value)
-{
-    const QString text = value.trimmed();
-    for (const char *off : {"false", "no", "off", "0"}) {
-        if (text.compare(QLatin1String(off), Qt::CaseInsensitive) == 0)
-            return false;
-    }
-    return true;
-}
-
-bool switchFrom(const QString &value)
+bool switchFrom(const QString &value, bool fallback)
 {
     const QString text = value.trimmed();
     for (const char *on : {"true", "yes", "on", "1"}) {
         if (text.compare(QLatin1String(on), Qt::CaseInsensitive) == 0)
             return true;
     }
-    return false;
+    for (const char *off : {"false", "no", "off", "0"}) {
+        if (text.compare(QLatin1String(off), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    return fallback;
 }

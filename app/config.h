@@ -40,7 +40,6 @@ void ensureFolder(QDir &folder);
 // "Connections": a whole number from 1 up; above the limit counts as the limit, anything
 // else (absent, empty, not a number, 0 or less) as 1.
 int connectionsFrom(const QString &value, int limit);
-// "Patches": off only for "false", "no", "off" or "0" in any letter case; on when absent.
-bool patchesFrom(const QString &value);
-// "Http2": true for "true", "yes", "on" or "1" in any letter case; anything else is false.
-bool switchFrom(const QString &value);
+// A switch ("Patches", "Http2"): true for "true", "yes", "on" or "1", false for "false", "no",
+// "off" or "0", in any letter case; anything else, absent included, is `fallback`.
+bool switchFrom(const QString &value, bool fallback);
