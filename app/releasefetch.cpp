@@ -19,16 +19,6 @@ namespace {
 constexpr qint64 DescriptionLimit = 1024 * 1024;
 constexpr qint64 ListLimit = 64 * 1024 * 1024;
 
-bool isSha256Hex(const QByteArray &text)
-{
-    static const QByteArray digits("0123456789abcdefABCDEF");
-    for (const char c : text) {
-        if (!digits.contains(c))
-            return false;
-    }
-    return text.size() == 64;
-}
-
 } // namespace
 
 ReleaseFetch::ReleaseFetch(QNetworkAccessManager *manager, const UpdateConfig &config,
@@ -165,7 +155,7 @@ bool ReleaseFetch::fetchPackList(FetchedRelease *fetched, QString *error)
         isSigned() ? section.patchListSha256 : fetched->description.packListSha256;
     if (name.isEmpty())
         return true;
-    if (!UpdateNames::isPackListPath(name) || !isSha256Hex(sha256)) {
+    if (!UpdateNames::isPackListPath(name) || !isLowerHex(sha256.toLower(), 64)) {
         qCInfo(lcFetch,
                "update.ini names no usable list of packed copies (\"%s\"): files are "
                "fetched whole",

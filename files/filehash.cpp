@@ -89,3 +89,14 @@ bool hashFrom(QFile &file, qint64 length, ContentHash *hash)
 {
     return hashChunks(file, length, hash);
 }
+
+bool isLowerHex(const QByteArray &text, int length)
+{
+    if (text.size() != length)
+        return false;
+    for (const char c : text) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return false;
+    }
+    return true;
+}

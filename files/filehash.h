@@ -52,3 +52,6 @@ private:
 bool hashFile(const QString &path, ContentHash *hash);
 // Hashes the next `length` bytes of the open `file`; false when they cannot all be read.
 bool hashFrom(QFile &file, qint64 length, ContentHash *hash);
+
+// True when `text` is `length` lower-case hex digits, as every digest and key id is written.
+bool isLowerHex(const QByteArray &text, int length);

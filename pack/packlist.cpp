@@ -1,5 +1,6 @@
 #include "packlist.h"
 
+#include "filehash.h"
 #include "manifest.h"
 
 #include <QList>
@@ -10,17 +11,6 @@ namespace {
 const QByteArray CompressedKind = QByteArrayLiteral("zstd");
 const QByteArray PatchKind = QByteArrayLiteral("patch");
 const QByteArray NoBase = QByteArrayLiteral("-");
-
-bool isLowerHex(const QByteArray &text, int length)
-{
-    if (text.size() != length)
-        return false;
-    for (const char c : text) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
-            return false;
-    }
-    return true;
-}
 
 bool readSize(const QByteArray &field, qint64 *size)
 {

@@ -1,18 +1,10 @@
 #include "signaturefile.h"
 
+#include "filehash.h"
+
 namespace {
 
 const QByteArray Algorithm = QByteArrayLiteral("ed25519");
-
-bool isHex(const QByteArray &text)
-{
-    for (const char c : text) {
-        const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        if (!digit)
-            return false;
-    }
-    return true;
-}
 
 bool parseLine(const QByteArray &line, SignatureLine *parsed)
 {
@@ -20,7 +12,7 @@ bool parseLine(const QByteArray &line, SignatureLine *parsed)
     if (fields.size() != 3 || fields.at(0) != Algorithm)
         return false;
     const QByteArray keyId = fields.at(1).toLower();
-    if (keyId.size() != 16 || !isHex(keyId))
+    if (!isLowerHex(keyId, 16))
         return false;
     const auto decoded =
         QByteArray::fromBase64Encoding(fields.at(2), QByteArray::AbortOnBase64DecodingErrors);
