@@ -18,6 +18,18 @@
 
 namespace {
 
+// The SHA-256 hex of the version's list of packed copies; empty when it has none.
+QByteArray packListSha256(const QString &folderPath)
+{
+    const QString list = packListOf(folderPath);
+    return QFileInfo::exists(list) ? sha256Hex(readAll(list)) : QByteArray();
+}
+
+QString packListName()
+{
+    return UpdateNames::packFolder() + QLatin1Char('/') + UpdateNames::packList();
+}
+
 bool releaseSectionFor(const PublishOptions &options, const QString &live,
                        const QString &folderPath, ReleaseSection *section, QString *error)
 {
@@ -33,20 +45,17 @@ bool releaseSectionFor(const PublishOptions &options, const QString &live,
     const QDir folder(folderPath);
     section->md5List = sha256Hex(readAll(folder.absoluteFilePath(UpdateNames::md5List())));
     section->sha256List = sha256Hex(readAll(folder.absoluteFilePath(UpdateNames::sha256List())));
+    section->patchListSha256 = packListSha256(folderPath);
+    if (!section->patchListSha256.isEmpty())
+        section->patchList = packListName();
     if (options.expiresDays > 0)
         section->expiresText =
             expiresTextFor(QDateTime::currentDateTimeUtc().addDays(options.expiresDays));
     return true;
 }
 
-// The SHA-256 hex of the version's list of packed copies; empty when it has none.
-QByteArray packListSha256(const QString &folderPath)
-{
-    const QString list = packListOf(folderPath);
-    return QFileInfo::exists(list) ? sha256Hex(readAll(list)) : QByteArray();
-}
-
-// Written by QSettings itself, so that the updater's QSettings reads back any text.
+// Written by QSettings itself, so that the updater's QSettings reads back any text. A signed
+// release names its packed copies in [Release], an unsigned one in [Patches].
 bool writeIni(const QString &path, const PublishOptions &options, const ReleaseSection *section,
               const QByteArray &listSha256)
 {
@@ -54,12 +63,11 @@ bool writeIni(const QString &path, const PublishOptions &options, const ReleaseS
     ini.setValue(QStringLiteral("Summary/UpdateType"), options.forced ? 1 : 0);
     ini.setValue(QStringLiteral("Version/Folder"), options.folder);
     ini.setValue(QStringLiteral("Version/Version"), options.version);
-    if (section)
+    if (section) {
         writeReleaseSection(ini, *section);
-    if (!listSha256.isEmpty()) {
-        ini.setValue(packListKey(section != nullptr),
-                     UpdateNames::packFolder() + QLatin1Char('/') + UpdateNames::packList());
-        ini.setValue(packListSha256Key(section != nullptr), QString::fromLatin1(listSha256));
+    } else if (!listSha256.isEmpty()) {
+        ini.setValue(packListKey(false), packListName());
+        ini.setValue(packListSha256Key(false), QString::fromLatin1(listSha256));
     }
     ini.sync();
     return ini.status() == QSettings::NoError;
@@ -70,10 +78,13 @@ bool readsBack(const QString &path, const PublishOptions &options, const Release
 {
     const QSettings check(path, QSettings::IniFormat);
     if (check.value(QStringLiteral("Version/Folder")).toString() != options.folder ||
-        check.value(QStringLiteral("Version/Version")).toString() != options.version ||
-        check.value(packListSha256Key(section != nullptr)).toString().toLatin1() != listSha256)
+        check.value(QStringLiteral("Version/Version")).toString() != options.version)
         return false;
-    return !section || readReleaseSection(path).sequence == section->sequence;
+    if (!section)
+        return check.value(packListSha256Key(false)).toString().toLatin1() == listSha256;
+    const ReleaseSection written = readReleaseSection(path);
+    return written.sequence == section->sequence &&
+           written.patchListSha256 == section->patchListSha256;
 }
 
 QByteArray signatureFileFor(const QList<SigningKey> &keys, const QByteArray &description)
@@ -103,7 +114,7 @@ bool writeDescription(const PublishOptions &options, const QString &folderPath,
         return false;
     result->replacedSigned = !signing && QFileInfo::exists(signatures);
     QFile::remove(temporary); // a left-over in the way fails the write below
-    const QByteArray listSha256 = packListSha256(folderPath);
+    const QByteArray listSha256 = signing ? QByteArray() : packListSha256(folderPath);
     if (!writeIni(temporary, options, signing ? &section : nullptr, listSha256) ||
         !readsBack(temporary, options, signing ? &section : nullptr, listSha256)) {
         *error =
