@@ -13,7 +13,6 @@
 #include <QString>
 #include <QVector>
 
-#include <memory>
 #include <optional>
 
 class FileTransfer;
